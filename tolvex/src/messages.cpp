@@ -1,0 +1,45 @@
+#include "messages.hpp"
+
+#include <cstdio>
+#include <mutex>
+
+#include "tolvex/tolvex.h"
+
+namespace tolvex {
+namespace {
+
+struct Handler {
+  std::mutex lock;
+  void (*fn)(const char *, void *) = nullptr;
+  void *ctx = nullptr;
+};
+
+Handler &handler() {
+  static Handler h;
+  return h;
+}
+
+}  // namespace
+
+void show_message(const char *text) {
+  void (*fn)(const char *, void *) = nullptr;
+  void *ctx = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(handler().lock);
+    fn = handler().fn;
+    ctx = handler().ctx;
+  }
+  if (fn != nullptr) {
+    fn(text, ctx);
+  } else {
+    std::fprintf(stderr, "%s\n", text);
+  }
+}
+
+}  // namespace tolvex
+
+extern "C" TOLVEX_API void tolvex_set_message_handler(void (*fn)(const char *text, void *ctx), void *ctx) {
+  std::lock_guard<std::mutex> guard(tolvex::handler().lock);
+  tolvex::handler().fn = fn;
+  tolvex::handler().ctx = ctx;
+}

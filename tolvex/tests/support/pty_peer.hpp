@@ -1,0 +1,80 @@
+// A scripted terminal for tests: holds the master side of a pseudo-terminal whose
+// slave path the library opens. The test drives it step by step from its own thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvex::test {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t ACK = 0x06;
+constexpr std::uint8_t NAK = 0x15;
+constexpr std::uint8_t ENQ = 0x05;
+
+// XOR of the bytes, starting from 0.
+std::uint8_t xor_of(const std::uint8_t *begin, const std::uint8_t *end);
+
+// The command frame the library must send for code and data.
+Bytes command_frame(const std::string &code, const Bytes &data);
+
+// A reply frame: 0x01 0x00, L (high first), STX, body of L bytes (3 echo bytes taken
+// from code, the status word high first, one byte 0x00, then data), ETX, block check.
+Bytes reply_frame(const std::string &code, std::uint16_t status, const Bytes &data);
+
+struct Frame {
+  std::string code;  // three characters
+  Bytes data;
+  Bytes raw;  // every byte of the frame as received
+};
+
+class PtyPeer {
+ public:
+  PtyPeer();  // throws std::runtime_error when no pseudo-terminal can be made
+  ~PtyPeer();
+  PtyPeer(const PtyPeer &) = delete;
+  PtyPeer &operator=(const PtyPeer &) = delete;
+
+  const std::string &slave_path() const { return slave_path_; }
+
+  // Reads one byte; nullopt after the time-out.
+  std::optional<std::uint8_t> read_byte(std::chrono::milliseconds timeout = 3000ms);
+  // Reads exactly n bytes or fewer when the time-out runs out.
+  Bytes read_bytes(std::size_t n, std::chrono::milliseconds timeout = 3000ms);
+  // Reads a whole command frame (start byte up to its block check); nullopt on time-out
+  // or when the bytes do not form a frame.
+  std::optional<Frame> read_frame(std::chrono::milliseconds timeout = 3000ms);
+  // Collects whatever arrives within the window.
+  Bytes drain(std::chrono::milliseconds window = 50ms);
+
+  void write(const Bytes &bytes);
+  void write_byte(std::uint8_t b) { write(Bytes{b}); }
+
+  // The common happy path: read the frame, ACK, expect ENQ, send the reply, expect ACK.
+  // Returns the frame read; fails the current test (ADD_FAILURE) on any deviation.
+  std::optional<Frame> serve(std::uint16_t status, const Bytes &data);
+
+  // Closes the master side (the library sees a hang-up).
+  void hang_up();
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+// Polls chk_res until the command finishes or the time-out runs out.
+struct Outcome {
+  bool finished = false;
+  Bytes data;
+  int length = 0;
+  std::uint8_t prc_no = 0;
+  int result = -1;
+};
+Outcome wait_outcome(std::chrono::milliseconds timeout = 20000ms);
+
+}  // namespace tolvex::test
