@@ -14,6 +14,7 @@ struct Options {
   std::string device;           // serve this serial device instead of creating a pseudo-terminal
   std::string link;             // also make a symlink with this path to the pseudo-terminal
   std::string trace_path;       // write a timestamped hex trace of both directions here ("-" = stderr)
+  int exit_take_ms = 0;         // a card at the exit is taken: 0 at once, -1 only by take_card(), n after n ms
 };
 
 class Simulator {
