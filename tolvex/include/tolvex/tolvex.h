@@ -69,6 +69,9 @@ TOLVEX_API void call_src_ver(void);
 /* Suspend the calling thread for ms milliseconds. */
 TOLVEX_API void delay(int ms);
 
+/* Command functions: each sends its code and bytes as stated and returns the process number,
+   or 0 when nothing was started; a null pointer where bytes are to be sent is refused with 0. */
+
 /* ---- Status and identification (all short) ---- */
 
 /* "C11" short: read the terminal's model text. */
@@ -77,18 +80,18 @@ TOLVEX_API int model(void);
 TOLVEX_API int fw_version(void);
 /* "C13" short: read the stacker states (byte 0 stacker 1, byte 1 stacker 2: 1 good, 2 warning, 3 empty, 4 full, 5 no cartridge). */
 TOLVEX_API int chk_stacker(void);
-/* "C14" short: read the status list (pairs of bytes). */
+/* "C14" short: read the status list (pairs of bytes, one stored error each). */
 TOLVEX_API int get_stat(void);
 /* "C15" short: read the error list. */
 TOLVEX_API int get_err(void);
 /* "C16" short: read where the card is (byte 0: one bit per card sensor, bit 0 = sensor 1). */
 TOLVEX_API int card_position(void);
-/* "C17" short: read the two input ports. */
+/* "C17" short: read the state of the two input ports. */
 TOLVEX_API int get_stat_in_port(void);
 
 /* ---- Settings (short; mode 1 sets and sends the value, any other mode is sent alone, 2 reads back) ---- */
 
-/* "C21" short: real-time clock; mode 1 sends the 7 bytes of rtc (BCD century, year, month, day, hour, minute, second), other modes do not read rtc. */
+/* "C21" short: real-time clock; mode 1 sends the 7 bytes of rtc (BCD century, year, month, day, hour, minute, second), any other mode is sent alone and rtc is not read (may be null); 2 reads the clock. */
 TOLVEX_API int set_rtc(uint8_t mode, const uint8_t *rtc);
 /* "C22" short: card eject mode; value sent only with mode 1. */
 TOLVEX_API int ejt_mode(uint8_t mode, uint8_t value);
@@ -102,9 +105,9 @@ TOLVEX_API int buzz(uint8_t mode, uint8_t value);
 TOLVEX_API int wait_mode(uint8_t mode, uint8_t value);
 /* "C28" short: stacker priority; value sent only with mode 1. */
 TOLVEX_API int stk_priority_mode(uint8_t mode, uint8_t value);
-/* "C40" short: user-defined buzzer pattern; mode 1 sends the 5 bytes of pattern. */
+/* "C40" short: user-defined buzzer pattern; mode 1 sends the 5 bytes of pattern, any other mode is sent alone and pattern is not read (may be null). */
 TOLVEX_API int buzz_manual(uint8_t mode, const uint8_t *pattern);
-/* "C26" short: the terminal's line speed (1 9600, 2 19200, 3 38400, 4 57600); reopen the port at the new rate afterwards. */
+/* "C26" short: set the terminal's line speed to rate_code (1 9600, 2 19200, 3 38400, 4 57600); the port keeps its rate until EnablePort opens it at the new one. */
 TOLVEX_API int baudrate(uint8_t rate_code);
 
 /* ---- Card transport (long) ---- */
@@ -125,16 +128,16 @@ TOLVEX_API int card_drop(void);
 TOLVEX_API int card_hold(void);
 /* "C39" long: move the card back to the stacker given by stacker. */
 TOLVEX_API int card_coll(uint8_t stacker);
-/* "C31" long: communication test; always sends the stacker move 03 03, unused is ignored. */
+/* "C31" long: communication test; always sends the stacker move with the bytes 03 03, unused is ignored. */
 TOLVEX_API int comu_test(uint8_t unused);
 
 /* ---- Magnetic stripe (long) ---- */
 
-/* "M31" long: read track (1-3); track 0 sends "M35" (read all tracks) with no data. */
+/* "M31" long: read one track (1-3), sent as one byte; track 0 sends "M35" (read all tracks) with no data. */
 TOLVEX_API int ms_rd(uint8_t track);
-/* "M36"/"M33"/"M37"/"M34" long: write n bytes to a track (stacker 0/track 0 all tracks; stacker 4 is sent as 0 in the "M34" form); refused with 0 when the data does not fit 1000 bytes. */
+/* Long: write n data bytes; stacker 0 and track 0 "M36" (data), stacker 0 "M33" (track, data), track 0 "M37" (stacker, data), both given "M34" (stacker with 4 sent as 0, track, data); refused with 0 when the leading bytes and data exceed 1000 bytes. */
 TOLVEX_API int ms_wt(uint8_t stacker, uint8_t track, const uint8_t *data, uint32_t n);
-/* "M37" (stacker != 0, sent first) or "M36" (stacker 0) long: write all tracks from n bytes; refused with 0 when the data does not fit. */
+/* "M37" (stacker != 0, sent before the data) or "M36" (stacker 0, data only) long: write all tracks from n bytes; refused with 0 when they exceed 1000 bytes. */
 TOLVEX_API int ms_all_wt(uint8_t stacker, const uint8_t *data, uint32_t n);
 /* "M51" long: clean the magnetic head. */
 TOLVEX_API int ms_clean(void);
@@ -143,11 +146,11 @@ TOLVEX_API int ms_clean(void);
 
 /* "I21" long: reset (power up) the contact card. */
 TOLVEX_API int ic_reset(void);
-/* "I22" long: pass n command bytes (APDU with its 2 length bytes) to the contact card; refused with 0 above 1000. */
+/* "I22" long: pass the n command bytes (an APDU as the terminal takes it) to the contact card unchanged; refused with 0 above 1000. */
 TOLVEX_API int ic_exe(const uint8_t *apdu, uint32_t n);
 /* "I25" long: reset the SAM. */
 TOLVEX_API int sam_reset(void);
-/* "I26" long: pass n command bytes to the SAM; refused with 0 above 1000. */
+/* "I26" long: pass the n command bytes to the SAM unchanged; refused with 0 above 1000. */
 TOLVEX_API int sam_exe(const uint8_t *apdu, uint32_t n);
 /* "I27" long: deactivate the SAM. */
 TOLVEX_API int sam_deact(void);
@@ -162,44 +165,44 @@ TOLVEX_API int tm_rst(void);
 TOLVEX_API int mi_det(void);
 /* "R62" short: the same without the card sensor. */
 TOLVEX_API int mi_det_no_sens(void);
-/* "R31" long: read one block of a sector. */
+/* "R31" long: read one block of a sector (sector and block from 0). */
 TOLVEX_API int mi_rd_blk(uint8_t sector, uint8_t block);
-/* "R32" long: write the 16 bytes of data to a block. */
+/* "R32" long: write the 16 bytes of data16 to a block (always 18 bytes: sector, block, data). */
 TOLVEX_API int mi_wt_blk(uint8_t sector, uint8_t block, const uint8_t *data16);
 /* "R33" short: read a block without the card sensor. */
 TOLVEX_API int mi_rd_blk_no_sens(uint8_t sector, uint8_t block);
-/* "R34" short: write the 16 bytes of data to a block without the card sensor. */
+/* "R34" short: write the 16 bytes of data16 to a block without the card sensor. */
 TOLVEX_API int mi_wt_blk_no_sens(uint8_t sector, uint8_t block, const uint8_t *data16);
-/* "R36" long: read a sector (three blocks). */
+/* "R36" long: read the three data blocks of a sector. */
 TOLVEX_API int mi_rd_sct(uint8_t sector);
-/* "R37" long: write the 51-byte sector image. */
+/* "R37" long: write the 51 bytes of data51 (three blocks) to a sector. */
 TOLVEX_API int mi_wt_sct(uint8_t sector, const uint8_t *data51);
-/* "R41" long: increase a value block by value (sent low byte first). */
+/* "R41" long: increase a value block by value (its 4 bytes sent low byte first). */
 TOLVEX_API int mi_bal_inc(uint8_t sector, uint8_t block, int32_t value);
-/* "R42" long: decrease a value block by value (sent low byte first). */
+/* "R42" long: decrease a value block by value (its 4 bytes sent low byte first). */
 TOLVEX_API int mi_bal_dec(uint8_t sector, uint8_t block, int32_t value);
-/* "R43" short: increase a value block without the card sensor. */
+/* "R43" short: increase a value block without the card sensor (value low byte first). */
 TOLVEX_API int mi_bal_inc_no_sens(uint8_t sector, uint8_t block, int32_t value);
-/* "R44" short: decrease a value block without the card sensor. */
+/* "R44" short: decrease a value block without the card sensor (value low byte first). */
 TOLVEX_API int mi_bal_dec_no_sens(uint8_t sector, uint8_t block, int32_t value);
 
 /* ---- Secret keys ---- */
 
-/* "R51" long: change the terminal's key of one sector to the 12 bytes key A and key B. */
+/* "R51" long: change the terminal's keys of one sector to the 12 bytes of key12 (key A, key B). */
 TOLVEX_API int mi_cng_tm_key(uint8_t sector, const uint8_t *key12);
-/* "R52" long: set the terminal's keys of all sectors to the 12 bytes key A and key B. */
+/* "R52" long: set the terminal's keys of all sectors to the 12 bytes of key12 (key A, key B). */
 TOLVEX_API int mi_cng_all_tm_key(const uint8_t *key12);
-/* "R54" long: change the keys on the card's sector: 12 bytes (flag 0) or 16 with the access bytes (flag != 0). */
+/* "R54" long: change the keys of a card's sector: flag 0 sends 12 bytes of keys (key A, key B), any other flag 16 (key A, access bytes, key B). */
 TOLVEX_API int mi_cng_card_key(uint8_t sector, uint8_t flag, const uint8_t *keys);
 /* "R53" short: select the key the terminal uses (1 key A, 2 key B). */
 TOLVEX_API int mi_sel_key(uint8_t key_index);
-/* "R55" long: change a key from a key set; a and b as the terminal defines them. */
+/* "R55" long: change a key from a key set to the 12 bytes of key12; a and b as the terminal defines them. */
 TOLVEX_API int mi_cng_tm_key_of_set(uint8_t a, uint8_t b, const uint8_t *key12);
-/* "R56" long: set all keys to one value from a key set; a as the terminal defines it. */
+/* "R56" long: set all keys of a key set to the 12 bytes of key12; a as the terminal defines it. */
 TOLVEX_API int mi_cng_all_tm_key_of_set(uint8_t a, const uint8_t *key12);
 /* "R71" short: start a key download. */
 TOLVEX_API int mi_cng_tm_key_start(void);
-/* "R72" short: one key of a key download; a and b as the terminal defines them. */
+/* "R72" short: one key of a key download, the 12 bytes of key12; a and b as the terminal defines them. */
 TOLVEX_API int mi_cng_tm_key_trans(uint8_t a, uint8_t b, const uint8_t *key12);
 /* "R73" short: finish a key download. */
 TOLVEX_API int mi_cng_tm_key_finish(void);
@@ -208,7 +211,7 @@ TOLVEX_API int mi_cng_tm_key_finish(void);
 
 /* "U31" long: read an Ultralight page. */
 TOLVEX_API int mi_ultra_rd(uint8_t page);
-/* "U32" long: write the 4 bytes of data to an Ultralight page. */
+/* "U32" long: write the 4 bytes of data4 to an Ultralight page. */
 TOLVEX_API int mi_ultra_wt(uint8_t page, const uint8_t *data4);
 /* "U41" long: read the Ultralight UID. */
 TOLVEX_API int mi_ultra_rd_uid(void);
@@ -216,11 +219,11 @@ TOLVEX_API int mi_ultra_rd_uid(void);
 TOLVEX_API int sl2_det(void);
 /* "S11" long: read an SL2 ICS20 block. */
 TOLVEX_API int sl2_rd_blk(uint8_t block);
-/* "S12" long: write the 4 bytes of data to an SL2 ICS20 block. */
+/* "S12" long: write the 4 bytes of data4 to an SL2 ICS20 block. */
 TOLVEX_API int sl2_wt_blk(uint8_t block, const uint8_t *data4);
 /* "S16" long: read all SL2 ICS20 blocks. */
 TOLVEX_API int sl2_rd_all(void);
-/* "S17" long: write the 112-byte SL2 ICS20 card image. */
+/* "S17" long: write the 112 bytes of data112 (the whole SL2 ICS20 card image). */
 TOLVEX_API int sl2_wt_all(const uint8_t *data112);
 
 /* ---- Additions for hosts without a window system ---- */
