@@ -1,0 +1,141 @@
+// Opening, refusing, losing and closing the serial port.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <tolvex/tolvex.h>
+
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "pty_peer.hpp"
+
+namespace tolvex::test {
+namespace {
+
+double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+TEST(Port, FailuresSayWhy) {
+  struct Case {
+    const char *name;
+    std::uint32_t baud;
+    std::uint8_t byte_size, parity, stop_bits;
+    const char *text;
+  };
+  const Case cases[] = {
+      {"LPT1", 9600, 8, 0, 0, "unknown port name"},
+      {"", 9600, 8, 0, 0, "unknown port name"},
+      {"/dev/tolvex-no-such-device", 9600, 8, 0, 0, "/dev/tolvex-no-such-device: No such file or directory"},
+      {"/dev/null", 9600, 8, 0, 0, "/dev/null: "},
+      {"/dev/ttyS0", 0, 8, 0, 0, "baud rate 0 not supported"},
+      {"/dev/ttyS0", 12345, 8, 0, 0, "baud rate 12345 not supported"},
+      {"/dev/ttyS0", 9600, 9, 0, 0, "byte size 9"},
+      {"/dev/ttyS0", 9600, 8, 5, 0, "parity 5"},
+      {"/dev/ttyS0", 9600, 8, 0, 3, "stop bits"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(EnablePort(c.name, c.byte_size, c.parity, c.stop_bits, c.baud, 0), 0) << c.name;
+    EXPECT_NE(std::string(tolvex_port_error()).find(c.text), std::string::npos)
+        << c.name << ": " << tolvex_port_error();
+  }
+  EXPECT_EQ(EnablePort(nullptr, 8, 0, 0, 9600, 0), 0);
+
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  EXPECT_STREQ(tolvex_port_error(), "");
+  EXPECT_EQ(DisablePort(), 1);
+  EXPECT_EQ(DisablePort(), 1);
+}
+
+TEST(Port, EveryLineSettingOpens) {
+  PtyPeer peer;
+  for (std::uint8_t parity = 0; parity <= 4; ++parity) {
+    for (std::uint8_t flow = 0; flow <= 4; ++flow) {
+      EXPECT_EQ(EnablePort(peer.slave_path().c_str(), 8, parity, 2, 57600, flow), 1)
+          << int(parity) << "/" << int(flow) << ": " << tolvex_port_error();
+    }
+  }
+  EXPECT_EQ(EnablePort(peer.slave_path().c_str(), 5, 0, 1, 1200, 0), 1) << tolvex_port_error();
+  EXPECT_EQ(EnablePort(peer.slave_path().c_str(), 7, 2, 0, 115200, 0), 1) << tolvex_port_error();
+  DisablePort();
+}
+
+TEST(Port, OpenIsExclusiveAndReleasedOnClose) {
+  PtyPeer peer;
+  const char *path = peer.slave_path().c_str();
+  ASSERT_EQ(EnablePort(path, 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  // Another opener is refused: by TIOCEXCL, or (as root, who passes it) by the lock.
+  const int other = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (other >= 0) {
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+  }
+  DisablePort();
+
+  // Closed: another program may take the device, and then the library is refused.
+  const int holder = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0) << "the exclusive mode was not cleared on close";
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(EnablePort(path, 8, 0, 0, 9600, 0), 0);
+  EXPECT_NE(std::string(tolvex_port_error()).find("in use"), std::string::npos) << tolvex_port_error();
+  ::close(holder);
+
+  // Reopening (also over an open port) works and the port still carries commands.
+  ASSERT_EQ(EnablePort(path, 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  ASSERT_EQ(EnablePort(path, 8, 0, 0, 19200, 0), 1) << tolvex_port_error();
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  peer.serve(0, Bytes{'m'});
+  EXPECT_EQ(wait_outcome().result, TOLVEX_OK);
+  DisablePort();
+}
+
+TEST(Port, HangUpEndsInTransmissionErrorWithoutSpinning) {
+  {
+    PtyPeer peer;
+    ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+    ASSERT_GE(exe_cmd("C31", nullptr, 0), 1);
+    ASSERT_TRUE(peer.read_frame());
+    peer.hang_up();  // the adapter is unplugged before the terminal answers
+    Outcome o = wait_outcome(5000ms);
+    ASSERT_TRUE(o.finished);
+    EXPECT_EQ(o.result, TOLVEX_TX_ERROR);
+
+    // Nothing in the library may keep a core busy on the dead port.
+    const double cpu_before = process_cpu_seconds();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(process_cpu_seconds() - cpu_before, 0.1);
+
+    ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+    EXPECT_EQ(wait_outcome(2000ms).result, TOLVEX_TX_ERROR);
+  }
+  // A new adapter: the port opens again and works.
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  peer.serve(0, Bytes{'m'});
+  EXPECT_EQ(wait_outcome().result, TOLVEX_OK);
+  DisablePort();
+}
+
+TEST(Port, ClosingWhileACommandRunsEndsIt) {
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  ASSERT_GE(exe_cmd("C31", nullptr, 0), 1);
+  ASSERT_TRUE(peer.read_frame());
+  peer.write_byte(ACK);
+  ASSERT_EQ(peer.read_byte(), std::optional<std::uint8_t>(ENQ));
+  EXPECT_EQ(DisablePort(), 1);
+  exe_stop();
+  Outcome o = wait_outcome(3000ms);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.result, TOLVEX_STOPPED);
+}
+
+}  // namespace
+}  // namespace tolvex::test
