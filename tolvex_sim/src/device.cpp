@@ -1,0 +1,461 @@
+// Terminal-level commands: identification, status, settings, clock and card transport.
+#include "device.hpp"
+
+#include <algorithm>
+#include <ctime>
+
+namespace tolvex::sim {
+
+namespace {
+
+Bytes text_reply(const char *s) {
+  Bytes b(s, s + std::char_traits<char>::length(s));
+  b.push_back(0x00);
+  return b;
+}
+
+DeviceReply status(std::uint16_t s) { return DeviceReply{s, {}, 0, 0}; }
+
+std::uint8_t to_bcd(int v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+int from_bcd(std::uint8_t b, bool &ok) {
+  if ((b >> 4) > 9 || (b & 0x0F) > 9) ok = false;
+  return (b >> 4) * 10 + (b & 0x0F);
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void civil_from_days(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+std::int64_t steady_seconds(Clock::time_point now) {
+  return std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::int64_t bcd_record_to_seconds(const std::uint8_t *rec, bool *ok) {
+  bool good = true;
+  const int year = from_bcd(rec[0], good) * 100 + from_bcd(rec[1], good);
+  const int month = from_bcd(rec[2], good), day = from_bcd(rec[3], good);
+  const int hour = from_bcd(rec[4], good), minute = from_bcd(rec[5], good), second = from_bcd(rec[6], good);
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) good = false;
+  if (ok) *ok = good;
+  if (!good) return 0;
+  return days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+         hour * 3600 + minute * 60 + second;
+}
+
+void seconds_to_bcd_record(std::int64_t seconds, std::uint8_t *rec) {
+  std::int64_t days = seconds / 86400;
+  std::int64_t rem = seconds % 86400;
+  if (rem < 0) {
+    rem += 86400;
+    --days;
+  }
+  std::int64_t y = 0;
+  unsigned m = 0, d = 0;
+  civil_from_days(days, y, m, d);
+  rec[0] = to_bcd(static_cast<int>(y / 100));
+  rec[1] = to_bcd(static_cast<int>(y % 100));
+  rec[2] = to_bcd(static_cast<int>(m));
+  rec[3] = to_bcd(static_cast<int>(d));
+  rec[4] = to_bcd(static_cast<int>(rem / 3600));
+  rec[5] = to_bcd(static_cast<int>(rem / 60 % 60));
+  rec[6] = to_bcd(static_cast<int>(rem % 60));
+}
+
+Device::Device(DeviceConfig config) : config_(config), next_serial_(config.seed * 7919u + 1u), baud_(config.baud) {
+  for (int i = 0; i < 2; ++i) stackers_[i].count = std::clamp(config_.stacker_cards[i], 0, config_.stacker_capacity);
+  for (auto &set : keys_)
+    for (auto &k : set) k.fill(0xFF);
+  // The clock starts at the host's local time.
+  const std::time_t wall = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&wall, &local);
+  clock_offset_s_ = static_cast<std::int64_t>(wall) + local.tm_gmtoff - steady_seconds(Clock::now());
+}
+
+const std::map<std::string, Device::Handler> &Device::handlers() {
+  static const std::map<std::string, Handler> table = {
+      {"C11", &Device::c11}, {"C12", &Device::c12}, {"C13", &Device::c13}, {"C14", &Device::c14},
+      {"C15", &Device::c15}, {"C16", &Device::c16}, {"C17", &Device::c17}, {"C21", &Device::c21},
+      {"C22", &Device::c22}, {"C23", &Device::c23}, {"C24", &Device::c24}, {"C25", &Device::c25},
+      {"C26", &Device::c26}, {"C27", &Device::c27}, {"C28", &Device::c28}, {"C31", &Device::c31},
+      {"C32", &Device::c32}, {"C33", &Device::c33}, {"T33", &Device::c33}, {"C34", &Device::c34},
+      {"C36", &Device::c36}, {"C37", &Device::c37}, {"C39", &Device::c39}, {"C40", &Device::c40},
+      {"C42", &Device::c42}, {"C43", &Device::c43}, {"C48", &Device::c48}, {"C60", &Device::c60},
+      {"M31", &Device::m31}, {"M33", &Device::m33}, {"M34", &Device::m34}, {"M35", &Device::m35},
+      {"M36", &Device::m36}, {"M37", &Device::m37}, {"M51", &Device::m51},
+      {"I21", &Device::i21}, {"I22", &Device::i22}, {"I25", &Device::i25}, {"I26", &Device::i26},
+      {"I27", &Device::i27},
+      {"R31", &Device::r31}, {"R32", &Device::r32}, {"R33", &Device::r33}, {"R34", &Device::r34},
+      {"R36", &Device::r36}, {"R37", &Device::r37}, {"R41", &Device::r41}, {"R42", &Device::r42},
+      {"R43", &Device::r43}, {"R44", &Device::r44}, {"R51", &Device::r51}, {"R52", &Device::r52},
+      {"R53", &Device::r53}, {"R54", &Device::r54}, {"R55", &Device::r55}, {"R56", &Device::r56},
+      {"R61", &Device::r61}, {"R62", &Device::r62}, {"R71", &Device::r71}, {"R72", &Device::r72},
+      {"R73", &Device::r73},
+      {"U31", &Device::u31}, {"U32", &Device::u32}, {"U33", &Device::u33}, {"U41", &Device::u41},
+      {"S10", &Device::s10}, {"S11", &Device::s11}, {"S12", &Device::s12}, {"S16", &Device::s16},
+      {"S17", &Device::s17}, {"S19", &Device::s19},
+      {"P10", &Device::p10}, {"P20", &Device::p20}, {"Z01", &Device::z01},
+  };
+  return table;
+}
+
+DeviceReply Device::handle(const std::string &code, const Bytes &data, Clock::time_point now) {
+  settle_exit(now);
+  const auto &table = handlers();
+  const auto it = table.find(code);
+  if (it == table.end()) return status(st::kUndefined);
+  DeviceReply r = (this->*(it->second))(data, now);
+  if (r.status == st::kJam) record_error(r.status);
+  return r;
+}
+
+void Device::record_error(std::uint16_t code) {
+  errors_.push_back(code);
+  if (errors_.size() > 8) errors_.erase(errors_.begin());
+}
+
+// A card waiting at the exit is taken by the customer after the configured time.
+void Device::settle_exit(Clock::time_point now) {
+  if (!card_ || !at_exit_) return;
+  if (config_.exit_take_ms == 0 ||
+      (config_.exit_take_ms > 0 && now - exit_since_ >= std::chrono::milliseconds(config_.exit_take_ms))) {
+    card_.reset();
+    at_exit_ = false;
+    place_ = Place::None;
+  }
+}
+
+void Device::take_card(Clock::time_point now) {
+  settle_exit(now);
+  if (card_ && at_exit_) {
+    card_.reset();
+    at_exit_ = false;
+    place_ = Place::None;
+  }
+}
+
+bool Device::card_at_exit(Clock::time_point now) {
+  settle_exit(now);
+  return card_ && at_exit_;
+}
+
+Place Device::place(Clock::time_point now) {
+  settle_exit(now);
+  return card_ ? place_ : Place::None;
+}
+
+void Device::set_stacker(int index, int count, bool cartridge) {
+  if (index < 0 || index > 1) return;
+  stackers_[index].count = std::clamp(count, 0, config_.stacker_capacity);
+  stackers_[index].cartridge = cartridge;
+  stackers_[index].returned.clear();
+}
+
+std::uint8_t Device::stacker_state(int index) const {
+  const Stacker &s = stackers_[index];
+  const int n = s.count + static_cast<int>(s.returned.size());
+  if (!s.cartridge) return 5;
+  if (n == 0) return 3;
+  if (n >= config_.stacker_capacity) return 4;
+  if (n <= config_.stacker_low) return 2;
+  return 1;
+}
+
+// Sensor 1 the exit, 2 the magnetic head, 3 the IC contacts, 4 the RF antenna,
+// 5 the feeder, 6 the printer.
+std::uint8_t Device::sensors() const {
+  if (!card_) return 0;
+  switch (place_) {
+    case Place::Exit: return 0x01;
+    case Place::Ms: return 0x02;
+    case Place::Ic: return 0x04;
+    case Place::Rf: return 0x08;
+    case Place::Feeder: return 0x10;
+    case Place::Print: return 0x20;
+    case Place::None: break;
+  }
+  return 0;
+}
+
+int Device::move_to(Place p) {
+  if (!card_) return 0;
+  if (place_ == p) return 0;
+  if (place_ != Place::Ic && card_->ic_powered) card_->ic_powered = false;
+  if (p != Place::Ic) card_->ic_powered = false;
+  place_ = p;
+  at_exit_ = p == Place::Exit;
+  return t(p == Place::Exit ? config_.times.eject : config_.times.move);
+}
+
+// ---- identification and status ----
+
+DeviceReply Device::c11(const Bytes &, Clock::time_point) { return {0, text_reply("TOLVEX-SIM TVX-100"), 0, 0}; }
+DeviceReply Device::c12(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
+DeviceReply Device::c13(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
+
+// Current conditions, one status word (high byte first) each.
+DeviceReply Device::c14(const Bytes &, Clock::time_point) {
+  Bytes out;
+  auto add = [&out](std::uint16_t w) {
+    out.push_back(static_cast<std::uint8_t>(w >> 8));
+    out.push_back(static_cast<std::uint8_t>(w & 0xFF));
+  };
+  const std::uint8_t s1 = stacker_state(0), s2 = stacker_state(1);
+  if (s1 == 5 && s2 == 5) {
+    add(st::kNoCartridgeBoth);
+  } else {
+    if (s1 == 5) add(st::kNoCartridge1);
+    if (s2 == 5) add(st::kNoCartridge2);
+  }
+  if (s1 == 3 && s2 == 3) {
+    add(st::kBothEmpty);
+  } else {
+    if (s1 == 3) add(st::kStacker1Empty);
+    if (s2 == 3) add(st::kStacker2Empty);
+  }
+  if (s1 == 2) add(st::kStacker1Low);
+  if (s2 == 2) add(st::kStacker2Low);
+  if (s1 == 4) add(st::kStacker1Full);
+  if (s2 == 4) add(st::kStacker2Full);
+  if (capture_count_ >= config_.capture_capacity) add(st::kCaptureFull);
+  if (card_) add(st::kCardInside);
+  return {0, out, 0, 0};
+}
+
+DeviceReply Device::c15(const Bytes &, Clock::time_point) {
+  Bytes out;
+  for (std::uint16_t w : errors_) {
+    out.push_back(static_cast<std::uint8_t>(w >> 8));
+    out.push_back(static_cast<std::uint8_t>(w & 0xFF));
+  }
+  return {0, out, 0, 0};
+}
+
+DeviceReply Device::c16(const Bytes &, Clock::time_point) { return {0, {sensors()}, 0, 0}; }
+
+// Port 1: bit 0/1 cartridge of stacker 1/2 present, bit 2/3 stacker 1/2 low or empty,
+// bit 4 capture box full, bit 5 card at the exit. Port 2: bit 0 service door closed.
+DeviceReply Device::c17(const Bytes &, Clock::time_point) {
+  std::uint8_t p1 = 0;
+  if (stackers_[0].cartridge) p1 |= 0x01;
+  if (stackers_[1].cartridge) p1 |= 0x02;
+  if (stacker_state(0) == 2 || stacker_state(0) == 3) p1 |= 0x04;
+  if (stacker_state(1) == 2 || stacker_state(1) == 3) p1 |= 0x08;
+  if (capture_count_ >= config_.capture_capacity) p1 |= 0x10;
+  if (card_ && at_exit_) p1 |= 0x20;
+  return {0, {p1, 0x01}, 0, 0};
+}
+
+// ---- settings: mode 1 sets (no reply data), any other mode reads ----
+
+DeviceReply Device::setting(std::uint8_t &value, const Bytes &d, int lo, int hi) {
+  if (d.empty()) return status(st::kBadFrame);
+  if (d[0] == 1) {
+    if (d.size() != 2 || d[1] < lo || d[1] > hi) return status(st::kBadFrame);
+    value = d[1];
+    return status(st::kOk);
+  }
+  return {0, {value}, 0, 0};
+}
+
+DeviceReply Device::c21(const Bytes &d, Clock::time_point now) {
+  if (d.empty()) return status(st::kBadFrame);
+  if (d[0] == 1) {
+    if (d.size() != 8) return status(st::kBadFrame);
+    bool ok = false;
+    const std::int64_t s = bcd_record_to_seconds(d.data() + 1, &ok);
+    if (!ok) return status(st::kBadFrame);
+    clock_offset_s_ = s - steady_seconds(now);
+    return status(st::kOk);
+  }
+  Bytes rec(7);
+  seconds_to_bcd_record(steady_seconds(now) + clock_offset_s_, rec.data());
+  return {0, rec, 0, 0};
+}
+
+DeviceReply Device::c22(const Bytes &d, Clock::time_point) { return setting(eject_mode_, d, 0, 255); }
+DeviceReply Device::c23(const Bytes &d, Clock::time_point) { return setting(capture_time_, d, 0, 6); }
+DeviceReply Device::c24(const Bytes &d, Clock::time_point) { return setting(retry_count_, d, 0, 255); }
+DeviceReply Device::c25(const Bytes &d, Clock::time_point) { return setting(buzzer_, d, 0, 255); }
+DeviceReply Device::c27(const Bytes &d, Clock::time_point) { return setting(wait_mode_, d, 0, 255); }
+DeviceReply Device::c28(const Bytes &d, Clock::time_point) { return setting(stacker_priority_, d, 0, 255); }
+
+DeviceReply Device::c26(const Bytes &d, Clock::time_point) {
+  static const int rates[] = {9600, 19200, 38400, 57600};
+  if (d.size() != 1 || d[0] < 1 || d[0] > 4) return status(st::kBadFrame);
+  baud_ = rates[d[0] - 1];
+  return {0, {}, 0, baud_};
+}
+
+DeviceReply Device::c40(const Bytes &d, Clock::time_point) {
+  if (d.empty()) return status(st::kBadFrame);
+  if (d[0] == 1) {
+    if (d.size() != 6) return status(st::kBadFrame);
+    std::copy(d.begin() + 1, d.end(), buzzer_pattern_.begin());
+    return status(st::kOk);
+  }
+  return {0, Bytes(buzzer_pattern_.begin(), buzzer_pattern_.end()), 0, 0};
+}
+
+// Terminal reset: the error list, the key download and the powered units start afresh.
+DeviceReply Device::c42(const Bytes &, Clock::time_point) {
+  errors_.clear();
+  key_download_ = false;
+  key_pending_.clear();
+  sam_powered_ = false;
+  if (card_) card_->ic_powered = false;
+  return {0, {}, t(config_.times.move), 0};
+}
+
+DeviceReply Device::c43(const Bytes &d, Clock::time_point) {
+  if (d.size() != 2) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  if (place_ != Place::Ic || !card_->ic_powered) return status(st::kIcContact);
+  return status(st::kOk);
+}
+
+DeviceReply Device::c48(const Bytes &d, Clock::time_point) {
+  if (d.size() != 1 || (d[0] != '0' && d[0] != '3')) return status(st::kBadFrame);
+  coercivity_ = d[0];
+  return status(st::kOk);
+}
+
+DeviceReply Device::c60(const Bytes &d, Clock::time_point) {
+  if (d.size() != 1) return status(st::kBadFrame);
+  ms_insert_mode_ = d[0];
+  return status(st::kOk);
+}
+
+// ---- card transport ----
+
+// Draws a card from a stacker (1 or 2; 0 and anything above 2 choose by priority).
+DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
+  if (card_) return status(st::kCardInside);
+  auto usable = [this](int i) { return stackers_[i].cartridge && stacker_state(i) != 3; };
+  int pick = -1;
+  if (stacker_byte == 1 || stacker_byte == 2) {
+    const int i = stacker_byte - 1;
+    if (!stackers_[i].cartridge) return status(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
+    if (!usable(i)) return status(i == 0 ? st::kStacker1Empty : st::kStacker2Empty);
+    pick = i;
+  } else {
+    const int first = stacker_priority_ == 2 ? 1 : 0;
+    if (usable(first)) {
+      pick = first;
+    } else if (usable(1 - first)) {
+      pick = 1 - first;
+    } else if (!stackers_[0].cartridge && !stackers_[1].cartridge) {
+      return status(st::kNoCartridgeBoth);
+    } else {
+      return status(st::kBothEmpty);
+    }
+  }
+  Stacker &s = stackers_[pick];
+  if (!s.returned.empty()) {
+    card_ = std::move(s.returned.back());
+    s.returned.pop_back();
+  } else {
+    --s.count;
+    card_ = Card::fresh(next_serial_++);
+  }
+  place_ = dest;
+  at_exit_ = false;
+  return {0, {}, t(config_.times.draw), 0};
+}
+
+namespace {
+bool destination(std::uint8_t b, Place &p) {
+  switch (b) {
+    case 1: p = Place::Ms; return true;
+    case 2: p = Place::Ic; return true;
+    case 3: p = Place::Rf; return true;
+    case 4: p = Place::Feeder; return true;
+    case 5: p = Place::Print; return true;
+    default: return false;
+  }
+}
+}  // namespace
+
+DeviceReply Device::c31(const Bytes &d, Clock::time_point now) {
+  Place p{};
+  if (d.size() != 2 || !destination(d[1], p)) return status(st::kBadFrame);
+  return draw(d[0], p, now);
+}
+
+DeviceReply Device::c32(const Bytes &d, Clock::time_point) {
+  Place p{};
+  if (d.size() != 1 || !destination(d[0], p)) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  return {0, {}, move_to(p), 0};
+}
+
+DeviceReply Device::c33(const Bytes &d, Clock::time_point now) {
+  if (!d.empty()) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  const bool was_at_exit = at_exit_;
+  const int busy = move_to(Place::Exit);
+  if (!was_at_exit) exit_since_ = now + std::chrono::milliseconds(busy);
+  settle_exit(now);
+  return {0, {}, busy, 0};
+}
+
+DeviceReply Device::c37(const Bytes &d, Clock::time_point now) { return c33(d, now); }
+
+DeviceReply Device::c36(const Bytes &d, Clock::time_point) {
+  if (!d.empty()) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  card_.reset();
+  place_ = Place::None;
+  at_exit_ = false;
+  return {0, {}, t(config_.times.eject), 0};
+}
+
+DeviceReply Device::c34(const Bytes &d, Clock::time_point) {
+  if (!d.empty()) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  if (capture_count_ >= config_.capture_capacity) return status(st::kCaptureFull);
+  ++capture_count_;
+  card_.reset();
+  place_ = Place::None;
+  at_exit_ = false;
+  return {0, {}, t(config_.times.capture), 0};
+}
+
+DeviceReply Device::c39(const Bytes &d, Clock::time_point) {
+  if (d.size() != 1) return status(st::kBadFrame);
+  if (!card_) return status(st::kNoCard);
+  const int i = d[0] == 2 ? 1 : d[0] == 1 ? 0 : (stacker_priority_ == 2 ? 1 : 0);
+  Stacker &s = stackers_[i];
+  if (!s.cartridge) return status(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
+  if (s.count + static_cast<int>(s.returned.size()) >= config_.stacker_capacity)
+    return status(i == 0 ? st::kStacker1Full : st::kStacker2Full);
+  card_->ic_powered = false;
+  s.returned.push_back(std::move(*card_));
+  card_.reset();
+  place_ = Place::None;
+  at_exit_ = false;
+  return {0, {}, t(config_.times.collect), 0};
+}
+
+}  // namespace tolvex::sim

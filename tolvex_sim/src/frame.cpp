@@ -1,0 +1,108 @@
+#include "frame.hpp"
+
+namespace tolvex::sim {
+
+std::uint8_t xor_of(const std::uint8_t *begin, const std::uint8_t *end) {
+  std::uint8_t x = 0;
+  for (const std::uint8_t *p = begin; p != end; ++p) x = static_cast<std::uint8_t>(x ^ *p);
+  return x;
+}
+
+namespace {
+Bytes framed(const Bytes &body) {
+  Bytes f;
+  f.reserve(body.size() + 7);
+  f.push_back(kSoh);
+  f.push_back(0x00);
+  f.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+  f.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
+  f.push_back(kStx);
+  f.insert(f.end(), body.begin(), body.end());
+  f.push_back(kEtx);
+  f.push_back(xor_of(f.data() + 1, f.data() + f.size()));
+  return f;
+}
+}  // namespace
+
+Bytes reply_frame(const std::string &code, std::uint16_t status, const Bytes &data) {
+  Bytes body;
+  body.reserve(data.size() + 6);
+  for (std::size_t i = 0; i < 3; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
+  body.push_back(static_cast<std::uint8_t>(status >> 8));
+  body.push_back(static_cast<std::uint8_t>(status & 0xFF));
+  body.push_back(0x00);
+  body.insert(body.end(), data.begin(), data.end());
+  return framed(body);
+}
+
+Bytes command_frame(const std::string &code, const Bytes &data) {
+  Bytes body;
+  for (std::size_t i = 0; i < 3; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
+  body.insert(body.end(), data.begin(), data.end());
+  return framed(body);
+}
+
+void FrameParser::feed(const std::uint8_t *bytes, std::size_t n, Clock::time_point now,
+                       std::vector<LineEvent> &out) {
+  if (n == 0) return;
+  if (!buf_.empty() && now - last_ > gap_limit_) buf_.clear();  // abandoned frame
+  last_ = now;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t b = bytes[i];
+    if (buf_.empty()) {
+      switch (b) {
+        case kSoh: buf_.push_back(b); break;
+        case kEnq: out.push_back({LineEvent::Enq, {}, {}}); break;
+        case kAck: out.push_back({LineEvent::Ack, {}, {}}); break;
+        case kNak: out.push_back({LineEvent::Nak, {}, {}}); break;
+        default: break;  // noise between frames
+      }
+      continue;
+    }
+    buf_.push_back(b);
+    scan(out);
+  }
+}
+
+// Examines the buffered bytes (buf_[0] is SOH) and completes or rejects the frame.
+void FrameParser::scan(std::vector<LineEvent> &out) {
+  for (;;) {
+    if (buf_.empty()) return;
+    bool bad = false;
+    bool complete = false;
+    std::size_t len = 0;
+    if (buf_.size() >= 2 && buf_[1] != 0x00) bad = true;
+    if (!bad && buf_.size() >= 4) {
+      len = (static_cast<std::size_t>(buf_[2]) << 8) | buf_[3];
+      if (len < 3 || len > kMaxCommandData + 3) bad = true;
+    }
+    if (!bad && buf_.size() >= 5 && buf_[4] != kStx) bad = true;
+    if (!bad && buf_.size() >= 4 && buf_.size() == len + 7) {
+      if (buf_[5 + len] != kEtx || xor_of(buf_.data() + 1, buf_.data() + 6 + len) != buf_[6 + len]) {
+        bad = true;
+      } else {
+        complete = true;
+      }
+    }
+    if (complete) {
+      LineEvent ev;
+      ev.kind = LineEvent::Frame;
+      ev.code.assign(buf_.begin() + 5, buf_.begin() + 8);
+      ev.data.assign(buf_.begin() + 8, buf_.begin() + 5 + static_cast<std::ptrdiff_t>(len));
+      out.push_back(std::move(ev));
+      buf_.clear();
+      return;
+    }
+    if (!bad) return;  // need more bytes
+    out.push_back({LineEvent::BadFrame, {}, {}});
+    // Resynchronise: look for the next start byte after the rejected one.
+    Bytes rest(buf_.begin() + 1, buf_.end());
+    buf_.clear();
+    std::size_t k = 0;
+    while (k < rest.size() && rest[k] != kSoh) ++k;
+    if (k == rest.size()) return;
+    buf_.assign(rest.begin() + static_cast<std::ptrdiff_t>(k), rest.end());
+  }
+}
+
+}  // namespace tolvex::sim

@@ -1,0 +1,389 @@
+// The simulator's line: a pseudo-terminal (or a serial device), one thread that polls
+// it, feeds the protocol engine and writes the scheduled replies, paced at the line
+// speed when asked to.
+#include "tolvex_sim/simulator.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "device.hpp"
+#include "engine.hpp"
+#include "faults.hpp"
+
+namespace tolvex::sim {
+
+namespace {
+
+speed_t speed_of(int baud) {
+  switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 57600: return B57600;
+    default: return B38400;
+  }
+}
+
+DeviceConfig device_config(const Options &o) {
+  DeviceConfig c;
+  c.stacker_cards[0] = o.stacker_cards[0];
+  c.stacker_cards[1] = o.stacker_cards[1];
+  c.stacker_capacity = o.stacker_capacity;
+  c.stacker_low = o.stacker_low;
+  c.capture_capacity = o.capture_capacity;
+  c.exit_take_ms = o.exit_take_ms;
+  c.instant = o.instant;
+  c.times = o.times;
+  c.seed = o.seed;
+  c.baud = o.baud;
+  return c;
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+  explicit Impl(Options o)
+      : options(std::move(o)), device(device_config(options)), faults(options.seed), engine(device, faults) {}
+
+  Options options;
+  mutable std::mutex mu;  // guards device, faults and engine
+  Device device;
+  FaultPlan faults;
+  Engine engine;
+
+  int fd = -1;          // pty master or the device
+  int slave_keep = -1;  // held open so the master never sees a hang-up
+  int wake = -1;
+  bool is_pty = false;
+  std::string path;
+  bool link_made = false;
+  std::FILE *trace = nullptr;
+  bool trace_owned = false;
+  std::thread thread;
+  std::atomic<bool> stopping{false};
+  std::atomic<int> line_baud{38400};
+
+  bool open_line(std::string *error);
+  void close_line();
+  void run();
+  void trace_bytes(bool from_host, const std::uint8_t *b, std::size_t n);
+};
+
+bool Simulator::Impl::open_line(std::string *error) {
+  auto fail = [&](const std::string &what) {
+    if (error) *error = what + ": " + std::strerror(errno);
+    close_line();
+    return false;
+  };
+  if (options.device.empty()) {
+    fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail("posix_openpt");
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0) return fail("grantpt/unlockpt");
+    char name[128] = {};
+    if (ptsname_r(fd, name, sizeof name) != 0) return fail("ptsname_r");
+    path = name;
+    slave_keep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_keep < 0) return fail("open " + path);
+    termios tio{};
+    if (tcgetattr(slave_keep, &tio) == 0) {
+      cfmakeraw(&tio);
+      cfsetspeed(&tio, speed_of(options.baud));
+      tcsetattr(slave_keep, TCSANOW, &tio);
+    }
+    is_pty = true;
+  } else {
+    path = options.device;
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail("open " + path);
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return fail("tcgetattr " + path);
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
+    cfsetspeed(&tio, speed_of(options.baud));
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail("tcsetattr " + path);
+    tcflush(fd, TCIOFLUSH);
+    is_pty = false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+  wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0) return fail("eventfd");
+  if (!options.link.empty()) {
+    struct stat stl {};
+    if (lstat(options.link.c_str(), &stl) == 0) {
+      if (!S_ISLNK(stl.st_mode)) {
+        errno = EEXIST;
+        return fail("link " + options.link + " exists and is not a symbolic link");
+      }
+      ::unlink(options.link.c_str());
+    }
+    if (::symlink(path.c_str(), options.link.c_str()) != 0) return fail("symlink " + options.link);
+    link_made = true;
+  }
+  if (!options.trace_path.empty()) {
+    if (options.trace_path == "-") {
+      trace = stderr;
+    } else {
+      trace = std::fopen(options.trace_path.c_str(), "a");
+      if (!trace) return fail("open trace " + options.trace_path);
+      trace_owned = true;
+    }
+  }
+  line_baud = options.baud;
+  return true;
+}
+
+void Simulator::Impl::close_line() {
+  if (link_made) {
+    char buf[256] = {};
+    const ssize_t n = ::readlink(options.link.c_str(), buf, sizeof buf - 1);
+    if (n > 0 && path == std::string(buf, static_cast<std::size_t>(n))) ::unlink(options.link.c_str());
+    link_made = false;
+  }
+  if (trace_owned && trace) std::fclose(trace);
+  trace = nullptr;
+  trace_owned = false;
+  if (fd >= 0) ::close(fd);
+  if (slave_keep >= 0) ::close(slave_keep);
+  if (wake >= 0) ::close(wake);
+  fd = slave_keep = wake = -1;
+}
+
+void Simulator::Impl::trace_bytes(bool from_host, const std::uint8_t *b, std::size_t n) {
+  if (options.on_bytes) options.on_bytes(from_host, b, n);
+  if (!trace) return;
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm{};
+  gmtime_r(&ts.tv_sec, &tm);
+  std::string line;
+  char head[64];
+  std::snprintf(head, sizeof head, "%02d:%02d:%02d.%06ld %s", tm.tm_hour, tm.tm_min, tm.tm_sec, ts.tv_nsec / 1000,
+                from_host ? "RX" : "TX");
+  line = head;
+  for (std::size_t i = 0; i < n; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, " %02X", b[i]);
+    line += hex;
+  }
+  line += '\n';
+  std::fputs(line.c_str(), trace);
+  std::fflush(trace);
+}
+
+void Simulator::Impl::run() {
+  std::deque<OutChunk> queue;
+  Clock::time_point line_free = Clock::now();  // when the last byte sent has left the line
+  bool have_start = false;                     // the front chunk's start time is fixed
+  Clock::time_point chunk_start{};
+  std::size_t sent = 0;
+  bool want_pollout = false;
+  std::uint8_t buf[4096];
+  std::vector<OutChunk> produced;
+
+  auto byte_time = [this]() {
+    if (options.instant) return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / line_baud.load()));
+  };
+
+  while (!stopping.load()) {
+    // Write what is due.
+    Clock::time_point now = Clock::now();
+    want_pollout = false;
+    while (!queue.empty()) {
+      OutChunk &c = queue.front();
+      if (!have_start) {
+        chunk_start = std::max(c.not_before, line_free + std::chrono::milliseconds(c.gap_ms));
+        have_start = true;
+        sent = 0;
+      }
+      if (c.new_baud > 0) {
+        if (now < std::max(chunk_start, line_free)) break;
+        if (!is_pty) {
+          tcdrain(fd);
+          termios tio{};
+          if (tcgetattr(fd, &tio) == 0) {
+            cfsetspeed(&tio, speed_of(c.new_baud));
+            tcsetattr(fd, TCSANOW, &tio);
+          }
+        }
+        line_baud = c.new_baud;
+        queue.pop_front();
+        have_start = false;
+        continue;
+      }
+      const auto bt = byte_time();
+      std::size_t due = c.bytes.size();
+      if (bt.count() > 0) {
+        if (now < chunk_start) break;
+        due = std::min<std::size_t>(c.bytes.size(), static_cast<std::size_t>((now - chunk_start) / bt) + 1);
+      } else if (now < chunk_start) {
+        break;
+      }
+      if (due > sent) {
+        const ssize_t w = ::write(fd, c.bytes.data() + sent, due - sent);
+        if (w < 0) {
+          if (errno == EAGAIN || errno == EINTR) {
+            want_pollout = true;
+            break;
+          }
+          // The line is gone (device unplugged): drop what cannot be sent.
+          queue.clear();
+          have_start = false;
+          break;
+        }
+        trace_bytes(false, c.bytes.data() + sent, static_cast<std::size_t>(w));
+        sent += static_cast<std::size_t>(w);
+        if (sent < due) {
+          want_pollout = true;
+          break;
+        }
+      }
+      if (sent < c.bytes.size()) break;  // paced: the next byte is not due yet
+      line_free = std::max(now, chunk_start + bt * static_cast<long>(c.bytes.size()));
+      queue.pop_front();
+      have_start = false;
+    }
+
+    // Sleep until input, a wake-up or the next due byte.
+    timespec ts{};
+    timespec *timeout = nullptr;
+    if (!queue.empty() && !want_pollout) {
+      Clock::time_point next = chunk_start;
+      if (have_start && !queue.front().bytes.empty() && byte_time().count() > 0)
+        next = chunk_start + byte_time() * static_cast<long>(sent);
+      if (have_start && queue.front().new_baud > 0) next = std::max(chunk_start, line_free);
+      auto wait = next - Clock::now();
+      if (wait < Clock::duration::zero()) wait = Clock::duration::zero();
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+      ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+      ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+      timeout = &ts;
+    }
+    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0}, {wake, POLLIN, 0}};
+    const int rc = ::ppoll(fds, 2, timeout, nullptr);
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t v = 0;
+      [[maybe_unused]] const ssize_t r = ::read(wake, &v, sizeof v);
+    }
+    if (stopping.load()) break;
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n > 0) {
+        trace_bytes(true, buf, static_cast<std::size_t>(n));
+        produced.clear();
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          engine.receive(buf, static_cast<std::size_t>(n), Clock::now(), produced);
+        }
+        for (OutChunk &c : produced) queue.push_back(std::move(c));
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        // A hang-up on a real device: wait a little instead of spinning.
+        timespec pause{0, 50'000'000};
+        ::ppoll(&fds[1], 1, &pause, nullptr);
+      }
+    }
+  }
+}
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start(std::string *error) {
+  if (impl_->thread.joinable()) {
+    if (error) *error = "already running";
+    return false;
+  }
+  if (!impl_->open_line(error)) return false;
+  impl_->stopping = false;
+  impl_->thread = std::thread([this] { impl_->run(); });
+  return true;
+}
+
+void Simulator::stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->stopping = true;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t w = ::write(impl_->wake, &one, sizeof one);
+  impl_->thread.join();
+  impl_->close_line();
+}
+
+std::string Simulator::path() const { return impl_->path; }
+
+bool Simulator::add_fault(const std::string &rule, std::string *error) {
+  FaultRule r;
+  if (!parse_fault_rule(rule, r, error)) return false;
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->faults.add(r);
+  return true;
+}
+
+void Simulator::clear_faults() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->faults.clear();
+}
+
+void Simulator::take_card() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.take_card(Clock::now());
+}
+
+void Simulator::set_stacker(int stacker, int cards, bool cartridge) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.set_stacker(stacker - 1, cards, cartridge);
+}
+
+void Simulator::set_capture_count(int count) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.set_capture_count(count);
+}
+
+bool Simulator::card_at_exit() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->device.card_at_exit(Clock::now());
+}
+
+bool Simulator::card_inside() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->device.place(Clock::now()) != Place::None;
+}
+
+int Simulator::capture_count() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->device.capture_count();
+}
+
+int Simulator::stacker_cards(int stacker) const {
+  if (stacker < 1 || stacker > 2) return 0;
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  const Stacker &s = impl_->device.stacker(stacker - 1);
+  return s.count + static_cast<int>(s.returned.size());
+}
+
+int Simulator::line_baud() const { return impl_->line_baud.load(); }
+
+std::uint64_t Simulator::frames_received() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->engine.frames();
+}
+
+}  // namespace tolvex::sim
