@@ -72,17 +72,25 @@ std::wstring to_wide(std::string_view utf8) {
   return out;
 }
 
-std::string to_narrow(std::wstring_view wide) {
+namespace {
+
+std::string encode(std::wstring_view wide, std::size_t limit) {
   std::string out;
-  out.reserve(wide.size() < kNarrowBufferBytes ? wide.size() : kNarrowBufferBytes);
+  out.reserve(wide.size() < limit ? wide.size() : limit);
   for (const wchar_t w : wide) {
     char32_t c = static_cast<char32_t>(w);
     if (!is_scalar(c)) c = kReplacement;
-    if (out.size() + utf8_length(c) > kNarrowBufferBytes - 1) break;
+    if (out.size() + utf8_length(c) > limit) break;
     append_utf8(out, c);
   }
   return out;
 }
+
+}  // namespace
+
+std::string to_narrow(std::wstring_view wide) { return encode(wide, kNarrowBufferBytes - 1); }
+
+std::string to_utf8(std::wstring_view wide) { return encode(wide, static_cast<std::size_t>(-1)); }
 
 std::string_view response_bytes(const std::uint8_t *buffer, std::size_t capacity, std::size_t offset) {
   if (buffer == nullptr || offset >= capacity) return {};

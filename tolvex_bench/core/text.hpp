@@ -22,6 +22,9 @@ std::wstring to_wide(std::string_view utf8);
 // Wide text to UTF-8. Characters that are no Unicode scalar value become U+FFFD.
 std::string to_narrow(std::wstring_view wide);
 
+// Wide text to UTF-8 without the buffer bound (for printing whole reports).
+std::string to_utf8(std::wstring_view wide);
+
 // The 8-bit text of a response from byte `offset` up to the first zero byte, or up to
 // `capacity` when there is none; empty when offset is at or past capacity.
 std::string_view response_bytes(const std::uint8_t *buffer, std::size_t capacity, std::size_t offset);

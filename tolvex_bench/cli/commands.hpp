@@ -1,0 +1,68 @@
+// The command-line tool's command list, generated from the library's export table:
+// each export with its argument signature, the command code it sends and a caller
+// that passes parsed arguments to the real export.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvex::cli {
+
+// Kinds of the argument grammar of the export table.
+enum class Kind { U8, U32, I32, Int, Str, HexFixed, Hex };
+
+struct ArgSpec {
+  std::string name;
+  Kind kind = Kind::U8;
+  std::size_t size = 0;  // byte count of HexFixed
+};
+
+// One C argument as the export receives it: a number, a text, or bytes. A Hex argument
+// fills two positions: its bytes, then their count as a number.
+struct CArg {
+  std::int64_t number = 0;
+  std::string text;
+  std::vector<std::uint8_t> bytes;
+};
+
+// What an export call gave back: the process number, or nothing for the void exports.
+struct CallResult {
+  bool has_process_number = false;
+  int process_number = 0;
+};
+
+using Invoker = CallResult (*)(std::span<const CArg> args);
+
+// How the tool treats an export: terminal commands are sent and reported; local ones
+// (delay, call_src_ver) just run; refused ones belong to the tool itself (port, polling).
+enum class Role { Terminal, Local, Refused };
+
+struct Command {
+  int ordinal = 0;  // 0 for the tool's own "exe"
+  std::string_view name;
+  std::string_view signature;
+  std::string_view code;
+  std::string_view purpose;
+  Role role = Role::Terminal;
+  std::vector<ArgSpec> args;
+  Invoker invoke = nullptr;
+};
+
+// Every export in ordinal order, then "exe" (exe_cmd with optional data).
+const std::vector<Command> &commands();
+
+// The command of that name, or null.
+const Command *find_command(std::string_view name);
+
+// "u8", "hex16", ... as written in the export table.
+std::string kind_text(const ArgSpec &arg);
+
+// Parses a signature "name:kind name:kind ..."; throws std::invalid_argument on a kind
+// the grammar does not know.
+std::vector<ArgSpec> parse_signature(std::string_view signature);
+
+}  // namespace tolvex::cli

@@ -1,0 +1,257 @@
+#include "invocation.hpp"
+
+#include <charconv>
+#include <limits>
+
+#include <tolvex/tolvex.h>
+
+#include "hex.hpp"
+
+namespace tolvex::cli {
+
+namespace {
+
+struct Range {
+  std::int64_t min;
+  std::int64_t max;
+};
+
+Range range_of(Kind kind) {
+  switch (kind) {
+    case Kind::U8: return {0, 255};
+    case Kind::U32: return {0, std::numeric_limits<std::uint32_t>::max()};
+    case Kind::I32: return {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+    case Kind::Int: return {std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
+    default: return {0, 0};
+  }
+}
+
+// The data block a command may carry.
+constexpr std::size_t kMaxDataBytes = TOLVEX_DATA_MAX;
+
+std::string describe(const ArgSpec &arg) { return arg.name + ":" + kind_text(arg); }
+
+std::string usage(const Command &c) {
+  std::string u(c.name);
+  if (!c.signature.empty()) u += " " + std::string(c.signature);
+  return u;
+}
+
+}  // namespace
+
+bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::string &error) {
+  const Range range = range_of(kind);
+  std::string_view digits = text;
+  bool negative = false;
+  if (!digits.empty() && digits.front() == '-') {
+    negative = true;
+    digits.remove_prefix(1);
+  }
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  std::uint64_t magnitude = 0;
+  const char *end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, magnitude, base);
+  if (digits.empty() || ptr != end || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
+    error = "'" + std::string(text) + "' is not a number";
+    return false;
+  }
+  const bool too_big = ec == std::errc::result_out_of_range ||
+                       magnitude > static_cast<std::uint64_t>(negative ? -(range.min + 1) + 1 : range.max);
+  if ((negative && range.min == 0 && magnitude != 0) || too_big) {
+    error = "number " + std::string(text) + " out of range " + std::to_string(range.min) + " to " +
+            std::to_string(range.max);
+    return false;
+  }
+  value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  return true;
+}
+
+bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error) {
+  out = PreparedCall{};
+  if (words.empty()) {
+    error = "no command given";
+    return false;
+  }
+  const Command *command = find_command(words[0]);
+  if (command == nullptr) {
+    error = "unknown command '" + words[0] + "' (tolvex_cli --help lists them)";
+    return false;
+  }
+  if (command->role == Role::Refused) {
+    error = "'" + words[0] + "' is not a terminal command: the tool opens the port, collects outcomes and stops "
+            "commands itself";
+    return false;
+  }
+  const std::span<const std::string> values = words.subspan(1);
+  const std::vector<ArgSpec> &specs = command->args;
+
+  // Arguments after a "mode" other than 1 are not sent; they may be left out.
+  std::size_t required = specs.size();
+  const bool is_exe = command->name == "exe";
+  if (is_exe) required = 1;
+  std::int64_t mode = 1;
+  if (!specs.empty() && specs[0].name == "mode" && !values.empty() && parse_number(values[0], specs[0].kind, mode, error) &&
+      mode != 1) {
+    required = 1;
+  }
+  if (values.size() < required || values.size() > specs.size()) {
+    error = "'" + words[0] + "' takes " +
+            (required == specs.size() ? std::to_string(specs.size()) : std::to_string(required) + " to " + std::to_string(specs.size())) +
+            " argument" + (specs.size() == 1 ? "" : "s") + ", got " + std::to_string(values.size()) + " (usage: " +
+            usage(*command) + ")";
+    return false;
+  }
+
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    const ArgSpec &spec = specs[i];
+    const bool given = i < values.size();
+    const std::string &text = given ? values[i] : std::string();
+    switch (spec.kind) {
+      case Kind::U8:
+      case Kind::U32:
+      case Kind::I32:
+      case Kind::Int: {
+        CArg arg;
+        if (given && !parse_number(text, spec.kind, arg.number, error)) {
+          error = describe(spec) + ": " + error;
+          return false;
+        }
+        out.c_args.push_back(std::move(arg));
+        break;
+      }
+      case Kind::Str: {
+        if (spec.name == "code" && (text.size() != 3 || text.find_first_not_of(
+                                                             "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                             "abcdefghijklmnopqrstuvwxyz0123456789") != std::string::npos)) {
+          error = describe(spec) + ": a command code is three letters or digits, such as C11, got '" + text + "'";
+          return false;
+        }
+        CArg arg;
+        arg.text = text;
+        out.c_args.push_back(std::move(arg));
+        break;
+      }
+      case Kind::HexFixed:
+      case Kind::Hex: {
+        CArg bytes;
+        std::string hex_error;
+        if (!bench::parse_hex_strict(text, bytes.bytes, &hex_error)) {
+          error = describe(spec) + ": " + hex_error;
+          return false;
+        }
+        if (spec.kind == Kind::HexFixed) {
+          if (bytes.bytes.size() > spec.size) {
+            error = describe(spec) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
+                    std::to_string(spec.size);
+            return false;
+          }
+          bytes.bytes.resize(spec.size, 0);  // shorter input is zero-filled
+          out.c_args.push_back(std::move(bytes));
+        } else {
+          if (bytes.bytes.size() > kMaxDataBytes) {
+            error = describe(spec) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
+                    std::to_string(kMaxDataBytes);
+            return false;
+          }
+          CArg count;
+          count.number = static_cast<std::int64_t>(bytes.bytes.size());
+          out.c_args.push_back(std::move(bytes));
+          out.c_args.push_back(std::move(count));
+        }
+        break;
+      }
+    }
+  }
+  out.command = command;
+
+  // The code the library sends for these arguments.
+  const std::string_view name = command->name;
+  auto number = [&out](std::size_t i) { return out.c_args[i].number; };
+  if (name == "exe" || name == "exe_cmd") {
+    out.code = out.c_args[0].text;
+  } else if (name == "ms_rd") {
+    out.code = number(0) == 0 ? "M35" : "M31";
+  } else if (name == "ms_wt") {
+    const bool stacker = number(0) != 0;
+    const bool track = number(1) != 0;
+    out.code = stacker ? (track ? "M34" : "M37") : (track ? "M33" : "M36");
+  } else if (name == "ms_all_wt") {
+    out.code = number(0) != 0 ? "M37" : "M36";
+  } else {
+    out.code = std::string(command->code);
+  }
+  return true;
+}
+
+bool split_words(std::string_view line, std::vector<std::string> &words, std::string &error) {
+  words.clear();
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+      continue;
+    }
+    if (c == '#') break;
+    std::string word;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n' && line[i] != '#') {
+      if (line[i] == '"') {
+        const std::size_t close = line.find('"', i + 1);
+        if (close == std::string_view::npos) {
+          error = "unclosed double quote";
+          return false;
+        }
+        word.append(line.substr(i + 1, close - i - 1));
+        i = close + 1;
+      } else {
+        word += line[i++];
+      }
+    }
+    words.push_back(std::move(word));
+  }
+  return true;
+}
+
+int view_mode_from_text(std::string_view text) {
+  if (text == "string") return 0;
+  if (text == "hex") return 1;
+  return -1;
+}
+
+std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors) {
+  std::vector<ScriptStep> steps;
+  std::string line;
+  std::vector<std::string> words;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    std::string error;
+    if (!split_words(line, words, error)) {
+      errors.push_back(std::to_string(number) + ": " + error);
+      continue;
+    }
+    if (words.empty()) continue;
+    ScriptStep step;
+    step.line = number;
+    if (words[0] == "view") {
+      const int mode = words.size() == 2 ? view_mode_from_text(words[1]) : -1;
+      if (mode < 0) {
+        errors.push_back(std::to_string(number) + ": 'view' takes one word, string or hex");
+        continue;
+      }
+      step.is_view = true;
+      step.view_mode = mode;
+    } else if (!prepare_call(words, step.call, error)) {
+      errors.push_back(std::to_string(number) + ": " + error);
+      continue;
+    }
+    steps.push_back(std::move(step));
+  }
+  return steps;
+}
+
+}  // namespace tolvex::cli

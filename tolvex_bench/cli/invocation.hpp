@@ -1,0 +1,47 @@
+// Turning typed words into a checked call of one export, and scripts into lists of them.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands.hpp"
+
+namespace tolvex::cli {
+
+struct PreparedCall {
+  const Command *command = nullptr;
+  std::vector<CArg> c_args;  // in the export's parameter order
+  std::string code;          // command code the call sends, named in the report
+};
+
+// Reads a number of the kind: decimal, or hexadecimal after "0x"/"0X"; a '-' only for
+// the signed kinds. False with a message when it is no number or out of the kind's range.
+bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::string &error);
+
+// Checks "COMMAND ARGS..." against the command's signature and builds the C arguments.
+// Nothing is sent. False with a message naming the problem.
+bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error);
+
+// Splits a script line into words: blanks separate, '#' starts a comment, double quotes
+// group a word (so "" is an empty word). False with a message on an open quote.
+bool split_words(std::string_view line, std::vector<std::string> &words, std::string &error);
+
+struct ScriptStep {
+  int line = 0;
+  bool is_view = false;  // a "view hex" / "view string" line
+  int view_mode = 0;
+  PreparedCall call;
+};
+
+// Reads a whole script and checks every line before anything is sent. Errors are
+// "LINE: message" texts; the steps are valid only when there are none.
+std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors);
+
+// "string" gives 0, "hex" 1; anything else -1.
+int view_mode_from_text(std::string_view text);
+
+}  // namespace tolvex::cli

@@ -1,0 +1,129 @@
+// tolvex_cli: runs the library's commands from the command line or from a script and
+// prints the bench's report of each outcome.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "commands.hpp"
+#include "invocation.hpp"
+#include "session.hpp"
+
+namespace {
+
+using namespace tolvex::cli;
+
+std::string command_list() {
+  std::ostringstream os;
+  os << "\nCommands (numbers in decimal or 0x-hex; hex = bytes as hexadecimal text, hexN = N bytes,\n"
+        "shorter input zero-filled; after a mode other than 1 the remaining arguments may be left out):\n";
+  for (const Command &c : commands()) {
+    std::string usage(c.name);
+    if (!c.signature.empty()) usage += " " + std::string(c.signature);
+    os << "  " << usage;
+    const std::size_t width = 52;
+    os << (usage.size() < width ? std::string(width - usage.size(), ' ') : std::string("\n  " + std::string(width, ' ')));
+    os << c.purpose;
+    if (!c.code.empty() && c.role == Role::Terminal) os << " [" << c.code << "]";
+    if (c.role == Role::Refused) os << " (done by the tool itself)";
+    os << "\n";
+  }
+  os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
+        "'view hex' / 'view string' switch the report view.\n"
+        "Exit status: 0 success, 1 the command failed or the port could not be opened,\n"
+        "2 bad command line or script (nothing is sent).\n";
+  return os.str();
+}
+
+int run_script(Session &session, std::istream &in, const std::string &name, bool keep_going) {
+  std::vector<std::string> errors;
+  const std::vector<ScriptStep> steps = parse_script(in, errors);
+  if (!errors.empty()) {
+    for (const std::string &e : errors) std::cerr << name << ":" << e << "\n";
+    return kExitUsage;
+  }
+  int status = kExitOk;
+  for (const ScriptStep &step : steps) {
+    if (step.is_view) {
+      session.set_view_mode(step.view_mode);
+      continue;
+    }
+    const int s = session.run(step.call);
+    if (s != kExitOk) {
+      std::cerr << name << ":" << step.line << ": " << step.call.command->name << " failed\n";
+      if (status == kExitOk) status = s;
+      if (!keep_going) break;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"Runs terminal commands through libtolvex and prints the bench's report of each outcome.\n"
+               "  tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
+               "  tolvex_cli [OPTIONS] --script FILE",
+               "tolvex_cli"};
+  app.footer(command_list());
+  app.prefix_command();
+
+  SessionOptions options;
+  std::string view = "string";
+  std::string script;
+  bool keep_going = false;
+  auto *port = app.add_option("--port", options.port, "serial port: a device path or COMn ($TOLVEX_COMn, else /dev/ttyS<n-1>)")
+                   ->capture_default_str();
+  app.add_option("--baud", options.baud, "line speed")
+      ->check(CLI::IsMember({9600u, 19200u, 38400u, 57600u}))
+      ->capture_default_str();
+  app.add_option("--view", view, "report view")->check(CLI::IsMember({"string", "hex"}))->capture_default_str();
+  app.add_flag("--sim", options.simulate, "run against an in-process simulated terminal instead of a port")
+      ->excludes(port);
+  auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
+  app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  options.view_mode = view_mode_from_text(view);
+
+  const std::vector<std::string> words = app.remaining();
+  if (!script.empty() && !words.empty()) {
+    std::cerr << "tolvex_cli: give either a COMMAND or --script, not both\n";
+    return kExitUsage;
+  }
+
+  if (!script.empty()) {
+    std::ifstream file;
+    std::istream *in = &std::cin;
+    if (script != "-") {
+      file.open(script);
+      if (!file) {
+        std::cerr << "tolvex_cli: cannot read script " << script << "\n";
+        return kExitUsage;
+      }
+      in = &file;
+    }
+    Session session(options, std::cout, std::cerr);
+    return run_script(session, *in, script == "-" ? "<stdin>" : script, keep_going);
+  }
+
+  if (words.empty()) {
+    std::cerr << "tolvex_cli: no command given (tolvex_cli --help lists them)\n";
+    return kExitUsage;
+  }
+  PreparedCall call;
+  std::string error;
+  if (!prepare_call(words, call, error)) {
+    std::cerr << "tolvex_cli: " << error << "\n";
+    return kExitUsage;
+  }
+  Session session(options, std::cout, std::cerr);
+  return session.run(call);
+}

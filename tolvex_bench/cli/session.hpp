@@ -1,0 +1,57 @@
+// Runs checked calls against the library: opens the port (or a simulated terminal)
+// when the first terminal command needs it, waits for each outcome and prints the
+// bench's report of it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "invocation.hpp"
+#include "report.hpp"
+
+namespace tolvex::sim {
+class Simulator;
+}
+
+namespace tolvex::cli {
+
+struct SessionOptions {
+  std::string port = "COM1";
+  std::uint32_t baud = 9600;
+  bool simulate = false;
+  int view_mode = 0;
+};
+
+// Exit statuses of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // the command failed, or the port could not be opened
+inline constexpr int kExitUsage = 2;   // bad command line; nothing was sent
+
+class Session {
+ public:
+  Session(SessionOptions options, std::ostream &out, std::ostream &err);
+  ~Session();
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  void set_view_mode(int mode) { options_.view_mode = mode; }
+
+  // Runs one call and prints its report: kExitOk when the result is 0, else kExitFailed.
+  int run(const PreparedCall &call);
+
+ private:
+  bool open_port();
+
+  SessionOptions options_;
+  std::ostream &out_;
+  std::ostream &err_;
+  std::unique_ptr<sim::Simulator> simulator_;
+  bool port_open_ = false;
+  bench::ReportBuilder report_;
+  std::vector<std::uint8_t> response_;
+};
+
+}  // namespace tolvex::cli

@@ -1,0 +1,195 @@
+// Runs the built tolvex_cli as a user would and compares its whole output.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string read_file(const std::string &path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// Runs tolvex_cli with the given argument text (shell syntax), stdin from `input`.
+CliRun run_cli(const std::string &args, const std::string &input = "") {
+  char dir_template[] = "/tmp/tolvex_cli_test_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  if (dir == nullptr) return {};
+  const std::string in_path = std::string(dir) + "/in";
+  const std::string err_path = std::string(dir) + "/err";
+  std::ofstream(in_path) << input;
+  const std::string command = std::string(TOLVEX_CLI_PATH) + " " + args + " <" + in_path + " 2>" + err_path;
+  CliRun r;
+  FILE *p = popen(command.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int raw = pclose(p);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.err = read_file(err_path);
+  std::remove(in_path.c_str());
+  std::remove(err_path.c_str());
+  rmdir(dir);
+  return r;
+}
+
+std::string bracketed(const std::string &bytes) {
+  std::string out;
+  char group[8];
+  for (unsigned char c : bytes) {
+    std::snprintf(group, sizeof group, "[%02X]", c);
+    out += group;
+  }
+  return out;
+}
+
+#define REQUIRE_SIM()                                                  \
+  do {                                                                 \
+    if (!TOLVEX_CLI_WITH_SIM) GTEST_SKIP() << "built without the simulated terminal"; \
+  } while (0)
+
+TEST(CliUsage, BadArgumentsExit2AndSendNothing) {
+  // A missing port proves that nothing was opened: usage errors come first.
+  const std::string port = "--port /nonexistent/tolvex-port ";
+  struct Case {
+    std::string args;
+    std::string message;
+  } cases[] = {
+      {"modle", "unknown command 'modle'"},
+      {"model 1", "'model' takes 0 arguments, got 1"},
+      {"card_stk_mov 1", "takes 2 arguments, got 1"},
+      {"card_mov 256", "destination:u8: number 256 out of range 0 to 255"},
+      {"card_mov x1", "'x1' is not a number"},
+      {"ic_exe 0A1", "odd number of hex digits"},
+      {"ic_exe 0G", "invalid hex digit 'G'"},
+      {"mi_ultra_wt 4 0102030405", "at most 4"},
+      {"EnablePort /dev/null 8 0 0 9600 0", "not a terminal command"},
+      {"exe_stop", "not a terminal command"},
+      {"", "no command given"},
+  };
+  for (const Case &c : cases) {
+    const CliRun r = run_cli(port + c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << " -> " << r.err;
+    EXPECT_EQ(r.err.find("cannot open"), std::string::npos) << c.args;
+  }
+  EXPECT_EQ(run_cli("--baud 1234 model").status, 2);
+  EXPECT_EQ(run_cli("--view raw model").status, 2);
+  EXPECT_EQ(run_cli("--sim --port COM2 model").status, 2);
+  EXPECT_EQ(run_cli("--script - model").status, 2);
+
+  // A script with a bad line sends nothing, not even its good lines.
+  const CliRun script = run_cli(port + "--script -", "model\ncard_mov 9999\n");
+  EXPECT_EQ(script.status, 2);
+  EXPECT_EQ(script.out, "");
+  EXPECT_NE(script.err.find("<stdin>:2: destination:u8: number 9999 out of range"), std::string::npos) << script.err;
+}
+
+TEST(CliUsage, HelpListsEveryCommand) {
+  const CliRun r = run_cli("--help");
+  EXPECT_EQ(r.status, 0);
+  for (const char *line : {"model", "card_stk_mov stacker:u8 destination:u8", "mi_wt_sct sector:u8 data:hex51",
+                           "exe code:str [data:hex]", "sl2_wt_all data:hex112", "card_hold", "delay ms:int"}) {
+    EXPECT_NE(r.out.find(std::string("  ") + line + " "), std::string::npos) << line;
+  }
+  EXPECT_NE(r.out.find("read the terminal's model [C11]"), std::string::npos);
+  EXPECT_NE(r.out.find("--keep-going"), std::string::npos);
+}
+
+TEST(CliUsage, PortFailureNamesTheReason) {
+  const CliRun r = run_cli("--port /nonexistent/tolvex-port model");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("cannot open /nonexistent/tolvex-port: "), std::string::npos) << r.err;
+  // Local exports need no port.
+  const CliRun d = run_cli("--port /nonexistent/tolvex-port delay 1");
+  EXPECT_EQ(d.status, 0) << d.err;
+}
+
+TEST(CliSim, StatusReportsInBothViews) {
+  REQUIRE_SIM();
+  CliRun r = run_cli("--sim model");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, " COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n");
+  EXPECT_EQ(r.err, "");
+
+  r = run_cli("--sim --view hex fw_version");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, " COMMAND: Get Firmware version\n DATA: " + bracketed(std::string("TVX-FW 1.07.2") + '\0') + " \n");
+
+  r = run_cli("--sim chk_stacker");
+  EXPECT_EQ(r.out, " COMMAND: Get Stacker\n RESULT: Stacker #1- Good,   Stacker #2- Good    \n");
+
+  r = run_cli("--sim get_err");
+  EXPECT_EQ(r.out, " COMMAND: Get Error List\n RESULT   : No Error! \n");
+}
+
+TEST(CliSim, TerminalErrorBecomesItsMessage) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim card_eject");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n");
+}
+
+TEST(CliSim, ScriptRunsStepsAndSwitchesView) {
+  REQUIRE_SIM();
+  const std::string script =
+      "# issue a card, write and read track 1\n"
+      "card_stk_mov 0 1\n"
+      "card_position\n"
+      "ms_wt 0 1 " + std::string("48454C4C4F") + "\n"
+      "view hex\n"
+      "card_position\n"
+      "view string\n"
+      "exe C16\n";
+  const CliRun r = run_cli("--sim --script -", script);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            " COMMAND: Card move from stacker\n RESULT   : Success! \n"
+            " COMMAND: Get Card Position\n RESULT: The Card is located at  SENSOR 2, \n"
+            " COMMAND: Magnetic Card Write\n RESULT   : Success! \n"
+            " COMMAND: Get Card Position\n DATA: [02] \n"
+            " COMMAND: Get Card Position\n RESULT: The Card is located at  SENSOR 2, \n");
+}
+
+TEST(CliSim, ScriptStopsAtFirstFailureUnlessKeepGoing) {
+  REQUIRE_SIM();
+  const std::string script = "card_eject\nmodel\n";
+  CliRun r = run_cli("--sim --script -", script);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n");
+  EXPECT_NE(r.err.find("<stdin>:1: card_eject failed"), std::string::npos) << r.err;
+
+  r = run_cli("--sim --keep-going --script -", script);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n"
+                   " COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n");
+}
+
+TEST(CliSim, DemoScriptRunsGreen) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim --script " + std::string(TOLVEX_SOURCE_DIR) + "/scripts/demo.tvx");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n"), std::string::npos);
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \n"), std::string::npos);
+}
+
+}  // namespace
