@@ -1,0 +1,417 @@
+// The device model: what each command does to the terminal's state and the card.
+#include <gtest/gtest.h>
+
+#include "device.hpp"
+
+namespace tolvex::sim {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Clock::time_point t0 = Clock::time_point(std::chrono::hours(2000));
+
+struct Term {
+  Device d;
+  Clock::time_point now = t0;
+  explicit Term(DeviceConfig c = {}) : d(c) {}
+  DeviceReply run(const std::string &code, const Bytes &data = {}) { return d.handle(code, data, now); }
+  std::uint16_t st(const std::string &code, const Bytes &data = {}) { return run(code, data).status; }
+};
+
+Bytes cat(Bytes a, const Bytes &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+TEST(Transport, DrawEjectAndTheCardAtTheExit) {
+  DeviceConfig c;
+  c.exit_take_ms = -1;
+  Term t(c);
+  EXPECT_EQ(t.st("C33"), st::kNoCard);  // nothing to eject
+  EXPECT_EQ(t.st("C31", {0, 1}), 0);
+  EXPECT_EQ(t.run("C16").data, Bytes{0x02});  // at the magnetic head
+  EXPECT_EQ(t.st("C31", {0, 1}), st::kCardInside);
+  EXPECT_EQ(t.st("C32", {3}), 0);
+  EXPECT_EQ(t.run("C16").data, Bytes{0x08});
+  EXPECT_EQ(t.st("C33"), 0);
+  EXPECT_EQ(t.run("C16").data, Bytes{0x01});
+  EXPECT_TRUE(t.d.card_at_exit(t.now));
+  t.now += 1h;  // -1: waits for the customer however long it takes
+  EXPECT_EQ(t.st("C31", {0, 2}), st::kCardInside);
+  t.d.take_card(t.now);
+  EXPECT_EQ(t.run("C16").data, Bytes{0x00});
+  EXPECT_EQ(t.st("C31", {3, 3}), 0);  // the communication test's draw
+  EXPECT_EQ(t.d.stacker(0).count, 98);
+
+  // Taken after a delay.
+  c.exit_take_ms = 2000;
+  Term u(c);
+  EXPECT_EQ(u.st("C31", {0, 1}), 0);
+  EXPECT_EQ(u.st("C37"), 0);  // eject and hold
+  u.now += 1500ms;
+  EXPECT_EQ(u.st("C31", {0, 1}), st::kCardInside);
+  u.now += 600ms;
+  EXPECT_EQ(u.st("C31", {0, 1}), 0);
+
+  // Taken at once.
+  Term w;
+  EXPECT_EQ(w.st("C31", {0, 2}), 0);
+  EXPECT_EQ(w.st("C33"), 0);
+  EXPECT_FALSE(w.d.card_at_exit(w.now));
+  EXPECT_EQ(w.st("C31", {0, 2}), 0);
+  EXPECT_EQ(w.st("C31", {0, 9}), st::kBadFrame);
+  EXPECT_EQ(w.st("C31", {0}), st::kBadFrame);
+}
+
+TEST(Transport, StackersRunEmptyAndReportIt) {
+  DeviceConfig c;
+  c.stacker_cards[0] = 2;
+  c.stacker_cards[1] = 1;
+  c.stacker_low = 1;
+  Term t(c);
+  EXPECT_EQ(t.run("C13").data, (Bytes{1, 2}));
+  auto draw_and_drop = [&t](std::uint8_t s) {
+    const auto r = t.st("C31", {s, 1});
+    if (r == 0) {
+      EXPECT_EQ(t.st("C36"), 0);
+    }
+    return r;
+  };
+  EXPECT_EQ(draw_and_drop(2), 0);
+  EXPECT_EQ(t.run("C13").data, (Bytes{1, 3}));
+  EXPECT_EQ(draw_and_drop(2), st::kStacker2Empty);
+  EXPECT_EQ(draw_and_drop(0), 0);  // by priority: stacker 1
+  EXPECT_EQ(t.run("C13").data, (Bytes{2, 3}));
+  EXPECT_EQ(draw_and_drop(7), 0);  // any value above 2 also means "by priority"
+  EXPECT_EQ(t.run("C13").data, (Bytes{3, 3}));
+  EXPECT_EQ(draw_and_drop(1), st::kStacker1Empty);
+  EXPECT_EQ(draw_and_drop(0), st::kBothEmpty);
+  EXPECT_EQ(t.run("C14").data, (Bytes{0x21, 0x04}));
+
+  t.d.set_stacker(0, 5, false);
+  EXPECT_EQ(t.run("C13").data, (Bytes{5, 3}));
+  EXPECT_EQ(draw_and_drop(1), st::kNoCartridge1);
+  t.d.set_stacker(1, 200, true);
+  EXPECT_EQ(t.run("C13").data, (Bytes{5, 4}));
+  EXPECT_EQ(draw_and_drop(0), 0);  // priority 1 has no cartridge: stacker 2 serves
+  EXPECT_EQ(t.d.stacker(1).count, 199);
+
+  // Stacker priority 2 draws from stacker 2 first.
+  Term p;
+  EXPECT_EQ(p.st("C28", {1, 2}), 0);
+  EXPECT_EQ(p.run("C28", {2}).data, Bytes{2});
+  EXPECT_EQ(p.st("C31", {0, 1}), 0);
+  EXPECT_EQ(p.d.stacker(0).count, 100);
+  EXPECT_EQ(p.d.stacker(1).count, 99);
+}
+
+TEST(Transport, CaptureBoxAndCollectingBack) {
+  DeviceConfig c;
+  c.capture_capacity = 1;
+  Term t(c);
+  EXPECT_EQ(t.st("C34"), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {1, 1}), 0);
+  EXPECT_EQ(t.st("C34"), 0);
+  EXPECT_EQ(t.d.capture_count(), 1);
+  EXPECT_EQ(t.st("C31", {1, 1}), 0);
+  EXPECT_EQ(t.st("C34"), st::kCaptureFull);
+  EXPECT_EQ(t.run("C14").data, (Bytes{0x21, 0x09, 0x20, 0x06}));
+
+  // A collected card goes back on top of the stacker and keeps what was written.
+  EXPECT_EQ(t.st("M33", cat({2}, text("KEEP ME"))), 0);
+  EXPECT_EQ(t.st("C39", {2}), 0);
+  EXPECT_EQ(t.d.stacker(1).returned.size(), 1u);
+  EXPECT_EQ(t.st("C39", {2}), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {2, 1}), 0);
+  EXPECT_EQ(t.run("M31", {2}).data, cat(text("KEEP ME"), {0}));
+}
+
+TEST(Settings, StickAndReadBack) {
+  Term t;
+  struct Case {
+    const char *code;
+    std::uint8_t value;
+  };
+  for (const Case &k : {Case{"C22", 2}, Case{"C23", 6}, Case{"C24", 5}, Case{"C25", 0}, Case{"C27", 1}, Case{"C28", 2}}) {
+    const DeviceReply set = t.run(k.code, {1, k.value});
+    EXPECT_EQ(set.status, 0) << k.code;
+    EXPECT_TRUE(set.data.empty()) << k.code;
+    EXPECT_EQ(t.run(k.code, {2}).data, Bytes{k.value}) << k.code;
+  }
+  EXPECT_EQ(t.st("C23", {1, 7}), st::kBadFrame);  // capture time index 0-6
+  EXPECT_EQ(t.run("C23", {2}).data, Bytes{6});
+  EXPECT_EQ(t.st("C40", {1, 1, 2, 3, 4, 5}), 0);
+  EXPECT_EQ(t.run("C40", {2}).data, (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(t.st("C48", {'3'}), 0);
+  EXPECT_EQ(t.st("C48", {'1'}), st::kBadFrame);
+  EXPECT_EQ(t.st("C60", {1}), 0);
+
+  const DeviceReply baud = t.run("C26", {4});
+  EXPECT_EQ(baud.new_baud, 57600);
+  EXPECT_EQ(t.d.baud(), 57600);
+  EXPECT_EQ(t.st("C26", {5}), st::kBadFrame);
+  EXPECT_EQ(t.st("X11"), st::kUndefined);
+}
+
+TEST(Settings, ClockRunsFromTheValueSet) {
+  Term t;
+  // 2026-12-31 23:59:58
+  EXPECT_EQ(t.st("C21", {1, 0x20, 0x26, 0x12, 0x31, 0x23, 0x59, 0x58}), 0);
+  EXPECT_EQ(t.run("C21", {2}).data, (Bytes{0x20, 0x26, 0x12, 0x31, 0x23, 0x59, 0x58}));
+  t.now += 3s;  // over the new year
+  EXPECT_EQ(t.run("C21", {2}).data, (Bytes{0x20, 0x27, 0x01, 0x01, 0x00, 0x00, 0x01}));
+  // 2028 is a leap year.
+  EXPECT_EQ(t.st("C21", {1, 0x20, 0x28, 0x02, 0x28, 0x23, 0x59, 0x59}), 0);
+  t.now += 1s;
+  EXPECT_EQ(t.run("C21", {2}).data, (Bytes{0x20, 0x28, 0x02, 0x29, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(t.st("C21", {1, 0x20, 0x26, 0x13, 0x01, 0, 0, 0}), st::kBadFrame);  // month 13
+  EXPECT_EQ(t.st("C21", {1, 0x20, 0x26, 0x1A, 0x01, 0, 0, 0}), st::kBadFrame);  // not BCD
+  EXPECT_EQ(t.st("C21", {1, 0x20}), st::kBadFrame);
+}
+
+TEST(Magnetic, TracksWriteReadAndTheAllTrackForms) {
+  Term t;
+  EXPECT_EQ(t.st("M31", {1}), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {0, 2}), 0);  // at the IC unit: magnetic commands bring it to the head
+  EXPECT_EQ(t.st("M31", {1}), st::kMsBlank);
+  EXPECT_EQ(t.st("M35"), st::kMsBlank);
+  EXPECT_EQ(t.st("M33", cat({1}, text("TRACK ONE"))), 0);
+  EXPECT_EQ(t.st("M33", cat({3}, text("333"))), 0);
+  EXPECT_EQ(t.run("M31", {1}).data, cat(text("TRACK ONE"), {0}));
+  EXPECT_EQ(t.st("M31", {2}), st::kMsBlank);
+  EXPECT_EQ(t.run("M35").data, cat(cat({0x05}, text("TRACK ONE")), cat({0, 0}, cat(text("333"), {0}))));
+  EXPECT_EQ(t.st("M33", cat({2}, Bytes(201, 'x'))), st::kMsWrite);
+  EXPECT_EQ(t.st("M31", {4}), st::kBadFrame);
+
+  // "All Write": three texts with zero bytes between them.
+  EXPECT_EQ(t.st("M36", cat(text("A1"), cat({0}, cat(text("B22"), cat({0}, text("C333")))))), 0);
+  EXPECT_EQ(t.run("M31", {2}).data, cat(text("B22"), {0}));
+  EXPECT_EQ(t.run("M31", {3}).data, cat(text("C333"), {0}));
+  EXPECT_EQ(t.st("M51"), 0);
+
+  // Writing from a stacker needs an empty terminal.
+  EXPECT_EQ(t.st("M34", cat({0, 1}, text("X"))), st::kCardInside);
+  EXPECT_EQ(t.st("C36"), 0);
+  EXPECT_EQ(t.st("M34", cat({0, 2}, text("FROM STACKER"))), 0);
+  EXPECT_EQ(t.run("M31", {2}).data, cat(text("FROM STACKER"), {0}));
+  EXPECT_EQ(t.st("C36"), 0);
+  EXPECT_EQ(t.st("M37", cat({4}, cat(text("T1"), cat({0}, text("T2"))))), 0);
+  EXPECT_EQ(t.run("M35").data, cat(cat({0x03}, text("T1")), cat({0}, cat(text("T2"), {0, 0}))));
+}
+
+TEST(IcCard, ResetApdusAndTheFileSystem) {
+  Term t;
+  EXPECT_EQ(t.st("I21"), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {0, 1}), 0);
+  EXPECT_EQ(t.st("I21"), st::kIcContact);  // at the magnetic head, no contact
+  EXPECT_EQ(t.st("I22", {0, 4, 0, 0xA4, 0, 0}), st::kIcContact);
+  EXPECT_EQ(t.st("C32", {2}), 0);
+  EXPECT_EQ(t.st("I22", {0, 7, 0, 0xA4, 1, 0, 2, 2, 0}), st::kIcCommand);  // not powered
+  const DeviceReply atr = t.run("I21");
+  ASSERT_EQ(atr.status, 0);
+  EXPECT_EQ(atr.data.at(0), 0x3B);
+
+  // The aging run's sequence: select 0200, select 0201, update, read back from byte 2.
+  EXPECT_EQ(t.run("I22", {0, 7, 0, 0xA4, 1, 0, 2, 2, 0}).data, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(t.run("I22", {0, 7, 0, 0xA4, 2, 0, 2, 2, 1}).data, (Bytes{0x90, 0x00}));
+  const Bytes msg = text("HELLO CHIP");
+  Bytes upd{0, static_cast<std::uint8_t>(msg.size() + 5), 0, 0xD6, 0, 0, static_cast<std::uint8_t>(msg.size())};
+  EXPECT_EQ(t.run("I22", cat(upd, msg)).data, (Bytes{0x90, 0x00}));
+  const Bytes rd = t.run("I22", {0, 6, 0, 0xB0, 0, 0, 0, 0x0F}).data;
+  ASSERT_EQ(rd.size(), 2u + 15);
+  EXPECT_EQ(rd[0], 0x90);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(rd.data() + 2)), "HELLO CHIP");
+
+  EXPECT_EQ(t.run("I22", {0, 7, 0, 0xA4, 2, 0, 2, 0x0F, 0x0F}).data, (Bytes{0x6A, 0x82}));
+  EXPECT_EQ(t.run("I22", {0, 7, 0, 0xA4, 0, 0, 2, 0x3F, 0}).data, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(t.run("I22", {0, 5, 0, 0xB0, 0, 0, 4}).data, (Bytes{0x69, 0x86}));  // no file selected
+  EXPECT_EQ(t.run("I22", {0, 7, 0, 0xA4, 4, 0, 9, 1, 2}).data, (Bytes{0x67, 0x00}));  // Lc says 9, 2 follow
+  EXPECT_EQ(t.st("I22", {0, 9, 0, 0xA4}), st::kIcCommand);  // length bytes disagree
+  EXPECT_EQ(t.st("C43", {1, 2}), 0);
+
+  // Moving the card away cuts the power.
+  EXPECT_EQ(t.st("C32", {3}), 0);
+  EXPECT_EQ(t.st("C32", {2}), 0);
+  EXPECT_EQ(t.st("I22", {0, 7, 0, 0xA4, 1, 0, 2, 2, 0}), st::kIcCommand);
+
+  // SAM: reset, command, deactivate.
+  EXPECT_EQ(t.st("I26", {0, 5, 0, 0x84, 0, 0, 8}), st::kIcCommand);
+  EXPECT_EQ(t.st("I25"), 0);
+  const Bytes ch = t.run("I26", {0, 5, 0, 0x84, 0, 0, 8}).data;
+  ASSERT_EQ(ch.size(), 10u);
+  EXPECT_EQ(ch[0], 0x90);
+  EXPECT_EQ(t.st("I27"), 0);
+  EXPECT_EQ(t.st("I26", {0, 5, 0, 0x84, 0, 0, 8}), st::kIcCommand);
+}
+
+Bytes value_block(std::int32_t v) {
+  Bytes b(16);
+  const auto u = static_cast<std::uint32_t>(v);
+  for (int i = 0; i < 4; ++i) {
+    b[i] = static_cast<std::uint8_t>(u >> (8 * i));
+    b[4 + i] = static_cast<std::uint8_t>(~u >> (8 * i));
+    b[8 + i] = static_cast<std::uint8_t>(u >> (8 * i));
+  }
+  b[12] = 0xAA, b[13] = 0x55, b[14] = 0xAA, b[15] = 0x55;
+  return b;
+}
+
+TEST(Classic, BlocksSectorsAndValues) {
+  Term t;
+  EXPECT_EQ(t.st("R61"), st::kNoRfCard);
+  EXPECT_EQ(t.st("R31", {1, 1}), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {0, 1}), 0);
+  EXPECT_EQ(t.st("R31", {1, 1}), st::kNoRfCard);  // not in the antenna field
+  EXPECT_EQ(t.st("C32", {3}), 0);
+  const Bytes uid = t.run("R61").data;
+  ASSERT_EQ(uid.size(), 4u);
+  EXPECT_EQ(t.run("R62").data, uid);
+  // Block 0 carries the UID.
+  const Bytes b0 = t.run("R31", {0, 0}).data;
+  ASSERT_EQ(b0.size(), 18u);
+  EXPECT_EQ(Bytes(b0.begin() + 2, b0.begin() + 6), uid);
+
+  Bytes blk = text("0123456789ABCDEF");
+  EXPECT_EQ(t.st("R32", cat({1, 2}, blk)), 0);
+  EXPECT_EQ(t.run("R31", {1, 2}).data, cat({1, 2}, blk));
+  EXPECT_EQ(t.run("R33", {1, 2}).data, cat({1, 2}, blk));
+  EXPECT_EQ(t.st("R34", cat({35, 14}, blk)), 0);  // 16-block sector
+  EXPECT_EQ(t.run("R31", {35, 14}).data, cat({35, 14}, blk));
+  EXPECT_EQ(t.st("R31", {1, 4}), st::kRfRead);
+  EXPECT_EQ(t.st("R32", cat({0, 0}, blk)), st::kRfWrite);  // manufacturer block
+
+  // Sector image: sector, 0x00, blocks at 2, 19 and 36 with zero bytes between.
+  const Bytes sec = t.run("R36", {1}).data;
+  ASSERT_EQ(sec.size(), 52u);
+  EXPECT_EQ(sec[0], 1);
+  EXPECT_EQ(Bytes(sec.begin() + 36, sec.begin() + 52), blk);
+  EXPECT_EQ(sec[18], 0);
+  EXPECT_EQ(sec[35], 0);
+  Bytes img{2};
+  for (int b = 0; b < 3; ++b) {
+    img.insert(img.end(), 16, static_cast<std::uint8_t>('a' + b));
+    img.push_back(0);
+  }
+  EXPECT_EQ(t.st("R37", img), 0);
+  EXPECT_EQ(t.run("R31", {2, 1}).data, cat({2, 1}, Bytes(16, 'b')));
+  Bytes big{33};
+  for (int b = 0; b < 15; ++b) {
+    big.insert(big.end(), 16, static_cast<std::uint8_t>(b));
+    big.push_back(0);
+  }
+  ASSERT_EQ(big.size(), 256u);
+  EXPECT_EQ(t.st("R37", big), 0);
+  const Bytes bigsec = t.run("R36", {33}).data;
+  ASSERT_EQ(bigsec.size(), 256u);
+  EXPECT_EQ(bigsec[2 + 14 * 17], 14);
+  EXPECT_EQ(t.st("R37", Bytes(52, 33)), st::kBadFrame);  // wrong form for the sector
+
+  // Values: increase, decrease, little-endian amounts; plain blocks refuse.
+  EXPECT_EQ(t.st("R32", cat({1, 1}, value_block(100))), 0);
+  EXPECT_EQ(t.st("R41", {1, 1, 0x2C, 0x01, 0, 0}), 0);  // +300
+  EXPECT_EQ(t.st("R44", {1, 1, 50, 0, 0, 0}), 0);       // -50
+  EXPECT_EQ(t.run("R31", {1, 1}).data, cat({1, 1}, value_block(350)));
+  EXPECT_EQ(t.st("R42", {1, 1, 0x5E, 0x01, 0, 0}), 0);  // -350
+  EXPECT_EQ(t.st("R42", {1, 1, 1, 0, 0, 0}), 0);
+  EXPECT_EQ(t.run("R31", {1, 1}).data, cat({1, 1}, value_block(-1)));
+  EXPECT_EQ(t.st("R41", {1, 2, 1, 0, 0, 0}), st::kRfValue);
+  EXPECT_EQ(t.st("R41", {1, 3, 1, 0, 0, 0}), st::kRfValue);  // trailer
+}
+
+TEST(Classic, KeysOfTheCardAndOfTheTerminal) {
+  Term t;
+  EXPECT_EQ(t.st("C31", {0, 3}), 0);
+  const Bytes ff(6, 0xFF);
+  const Bytes newA{1, 2, 3, 4, 5, 6}, newB{7, 8, 9, 10, 11, 12};
+  // Change the card's keys of sector 4 (12-byte form): the old terminal key fails.
+  EXPECT_EQ(t.st("R54", cat({4}, cat(newA, newB))), 0);
+  EXPECT_EQ(t.st("R31", {4, 0}), st::kRfAuth);
+  EXPECT_EQ(t.st("R31", {5, 0}), 0);
+  // The terminal learns key A for sector 4.
+  EXPECT_EQ(t.st("R51", cat({4}, cat(newA, ff))), 0);
+  EXPECT_EQ(t.st("R31", {4, 0}), 0);
+  // Key B selected: the terminal's key B (FF..) does not match the card's.
+  EXPECT_EQ(t.st("R53", {2}), 0);
+  EXPECT_EQ(t.st("R31", {4, 0}), st::kRfAuth);
+  EXPECT_EQ(t.st("R52", cat(newA, newB)), 0);
+  EXPECT_EQ(t.st("R31", {4, 0}), 0);
+  EXPECT_EQ(t.st("R31", {5, 0}), st::kRfAuth);  // every sector now has the new keys
+  EXPECT_EQ(t.st("R53", {3}), st::kBadFrame);
+
+  // 16-byte form with access bits; broken access bits are refused.
+  EXPECT_EQ(t.st("R53", {1}), 0);
+  EXPECT_EQ(t.st("R51", cat({6}, cat(ff, ff))), 0);
+  const Bytes good_access{0xFF, 0x07, 0x80, 0x69}, bad_access{0xFF, 0xFF, 0xFF, 0x69};
+  EXPECT_EQ(t.st("R54", cat({6}, cat(ff, cat(bad_access, ff)))), st::kRfWrite);
+  EXPECT_EQ(t.st("R54", cat({6}, cat(newA, cat(good_access, ff)))), 0);
+  const Bytes trailer = t.run("R51", cat({6}, cat(newA, ff))).status == 0 ? t.run("R31", {6, 3}).data : Bytes{};
+  ASSERT_EQ(trailer.size(), 18u);
+  EXPECT_EQ(Bytes(trailer.begin() + 2, trailer.begin() + 8), Bytes(6, 0));  // key A reads as zeros
+  EXPECT_EQ(Bytes(trailer.begin() + 8, trailer.begin() + 12), good_access);
+
+  // Key download: in order it stores, out of order it is a sequence error.
+  EXPECT_EQ(t.st("R72", cat({1, 7}, cat(newA, newB))), st::kKeySequence);
+  EXPECT_EQ(t.st("R73"), st::kKeySequence);
+  EXPECT_EQ(t.st("R51", cat({7}, cat(ff, ff))), 0);
+  EXPECT_EQ(t.st("R54", cat({7}, cat(newA, newB))), 0);
+  EXPECT_EQ(t.st("R31", {7, 0}), st::kRfAuth);
+  EXPECT_EQ(t.st("R71"), 0);
+  EXPECT_EQ(t.st("R72", cat({1, 7}, cat(newA, newB))), 0);
+  EXPECT_EQ(t.st("R31", {7, 0}), st::kRfAuth);  // staged, not yet stored
+  EXPECT_EQ(t.st("R73"), 0);
+  EXPECT_EQ(t.st("R31", {7, 0}), 0);
+  EXPECT_EQ(t.st("R73"), st::kKeySequence);
+  // Key sets 2 and 3 are kept apart from the set used for authentication.
+  EXPECT_EQ(t.st("R56", cat({2}, cat(ff, ff))), 0);
+  EXPECT_EQ(t.st("R55", {3, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(t.st("R31", {7, 0}), 0);
+}
+
+TEST(OtherMedia, UltralightSl2AndPrinting) {
+  Term t;
+  EXPECT_EQ(t.st("U41"), st::kNoCard);
+  EXPECT_EQ(t.st("C31", {0, 3}), 0);
+  const Bytes uid = t.run("U41").data;
+  ASSERT_EQ(uid.size(), 7u);
+  EXPECT_EQ(t.st("U32", {5, 'a', 'b', 'c', 'd'}), 0);
+  const Bytes pg = t.run("U31", {4}).data;
+  ASSERT_EQ(pg.size(), 17u);
+  EXPECT_EQ(pg[0], 4);
+  EXPECT_EQ(Bytes(pg.begin() + 5, pg.begin() + 9), text("abcd"));
+  EXPECT_EQ(t.st("U32", {0, 1, 2, 3, 4}), st::kRfWrite);
+  EXPECT_EQ(t.st("U31", {48}), st::kRfRead);
+  EXPECT_EQ(t.st("U33", text("BREAKMEIFYOUCAN!")), 0);
+  EXPECT_EQ(t.st("U33", Bytes(16, 0)), st::kRfAuth);
+  for (std::uint8_t p = 44; p < 48; ++p) EXPECT_EQ(t.st("U32", {p, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(t.st("U33", Bytes(16, 0)), 0);  // the new key
+
+  EXPECT_EQ(t.run("S10").data.size(), 8u);
+  EXPECT_EQ(t.st("S12", {3, 'W', 'X', 'Y', 'Z'}), 0);
+  EXPECT_EQ(t.run("S11", {3}).data, (Bytes{3, 'W', 'X', 'Y', 'Z'}));
+  EXPECT_EQ(t.st("S11", {28}), st::kRfRead);
+  Bytes all(112);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i);
+  EXPECT_EQ(t.st("S17", all), 0);
+  EXPECT_EQ(t.run("S16").data, all);
+  EXPECT_EQ(t.st("S17", Bytes(111)), st::kBadFrame);
+  EXPECT_EQ(t.run("S19", {0x20, 2}).data, (Bytes{0, 8, 9, 10, 11}));
+  EXPECT_EQ(t.run("S19", {0x21, 2, 1, 1, 1, 1}).data, Bytes{0});
+  EXPECT_EQ(t.run("S11", {2}).data, (Bytes{2, 1, 1, 1, 1}));
+
+  EXPECT_EQ(t.st("P10", text("LINE ONE")), 0);
+  EXPECT_EQ(t.st("P10", text("LINE TWO")), 0);
+  EXPECT_EQ(t.run("Z01").data, cat({0, 2}, cat(text("LINE ONE/LINE TWO"), {0})));
+  EXPECT_EQ(t.st("P20"), 0);
+  EXPECT_EQ(t.run("Z01").data, (Bytes{0, 0, 0}));
+  EXPECT_EQ(t.run("C16").data, Bytes{0x20});  // the card went to the printer
+
+  // Each draw brings a fresh card: nothing written before is on it.
+  EXPECT_EQ(t.st("C36"), 0);
+  EXPECT_EQ(t.st("C31", {0, 3}), 0);
+  EXPECT_NE(t.run("U41").data, uid);
+  EXPECT_EQ(t.run("S11", {3}).data, (Bytes{3, 0, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace tolvex::sim
