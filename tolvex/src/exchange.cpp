@@ -258,7 +258,12 @@ class Worker {
     }
     cv_.notify_all();
     stop_flag(1);
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();  // the program is ending from inside a completion handler
+    } else {
+      thread_.join();
+    }
   }
   Worker(const Worker &) = delete;
   Worker &operator=(const Worker &) = delete;
@@ -368,7 +373,10 @@ int command_entry(const char *code, const std::uint8_t *data, std::uint32_t leng
   if (code == nullptr || length > kDataMax || (length != 0 && data == nullptr)) return 0;
   Worker &w = worker();
   if (res_slot(1) == 0) return 0;  // another command is in flight: leave it alone
-  std::memcpy(g_record.code, code, 3);
+  // Three characters; a shorter text is not read past its terminator.
+  const std::size_t code_length = ::strnlen(code, 3);
+  std::memset(g_record.code, 0, sizeof g_record.code);
+  std::memcpy(g_record.code, code, code_length);
   g_record.length = length;
   if (length > 0) std::memcpy(g_record.data, data, length);
   std::uint8_t prc_no = 0;
