@@ -1,0 +1,154 @@
+#include "records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tolvex::bench {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(Rotation, FirstCharacterMovesToTheEnd) {
+  EXPECT_EQ(rotate_text(std::string_view("ABC")), "BCA");
+  EXPECT_EQ(rotate_text(std::string_view("")), "");
+  EXPECT_EQ(rotate_text(std::string_view("Z")), "Z");
+  const std::wstring track2 = L"1234567890123456789012345678901234567";
+  const std::wstring once = rotate_text(track2);
+  EXPECT_EQ(once.front(), L'2');
+  EXPECT_EQ(once.back(), L'1');
+  EXPECT_EQ(once.size(), 37u);
+  EXPECT_EQ(rotate_text(once), L"3456789012345678901234567890123456712");
+  EXPECT_EQ(rotate_text(std::wstring_view(L"\u00C4BC")), L"BC\u00C4");
+}
+
+TEST(AllWrite, BlockLayoutAndBound) {
+  const auto block = all_write_block("AB", "C", "");
+  ASSERT_TRUE(block.has_value());
+  EXPECT_EQ(*block, (Bytes{'A', 'B', 0, 'C', 0}));
+  const auto defaults = all_write_block(std::string(76, '1'), std::string(37, '2'), std::string(104, '3'));
+  ASSERT_TRUE(defaults.has_value());
+  EXPECT_EQ(defaults->size(), 219u);
+  // 297 text bytes + 2 separators + the final zero fill 300 bytes exactly.
+  EXPECT_TRUE(all_write_block(std::string(297, 'x'), "", "").has_value());
+  EXPECT_FALSE(all_write_block(std::string(298, 'x'), "", "").has_value());
+}
+
+TEST(AllRead, SplitsThreeTracks) {
+  const Bytes ok{0x01, 'A', 'B', 0, 'C', 'D', 0, 'E', 'F', 0};
+  AllReadTracks t = split_all_read(ok.data(), ok.size());
+  EXPECT_EQ(t.frame_error, 0);
+  EXPECT_EQ(t.filled, 3);
+  EXPECT_EQ(t.tracks[0], "AB");
+  EXPECT_EQ(t.tracks[1], "CD");
+  EXPECT_EQ(t.tracks[2], "EF");
+  EXPECT_TRUE(t.message().empty());
+
+  // Track 3 without a terminator ends at the buffer's end; empty tracks are fine.
+  const Bytes open_end{0x01, 0, 0, 'X', 'Y'};
+  t = split_all_read(open_end.data(), open_end.size());
+  EXPECT_EQ(t.frame_error, 0);
+  EXPECT_EQ(t.tracks[0], "");
+  EXPECT_EQ(t.tracks[1], "");
+  EXPECT_EQ(t.tracks[2], "XY");
+}
+
+TEST(AllRead, MissingSeparators) {
+  const Bytes no_first{0x01, 'A', 'B'};
+  AllReadTracks t = split_all_read(no_first.data(), no_first.size());
+  EXPECT_EQ(t.frame_error, 2);
+  EXPECT_EQ(t.filled, 0);
+  EXPECT_EQ(t.message(), L"RX Packet Frame Error 2");
+
+  const Bytes no_second{0x01, 'A', 0, 'C', 'D'};
+  t = split_all_read(no_second.data(), no_second.size());
+  EXPECT_EQ(t.frame_error, 3);
+  EXPECT_EQ(t.filled, 1);
+  EXPECT_EQ(t.tracks[0], "A");
+  EXPECT_EQ(t.message(), L"RX Packet Frame Error 3");
+
+  // A zero byte 300 bytes after the start is out of reach.
+  Bytes far(400, 'x');
+  far[301] = 0;
+  EXPECT_EQ(split_all_read(far.data(), far.size()).frame_error, 2);
+  far[301] = 'x';
+  far[300] = 0;
+  EXPECT_EQ(split_all_read(far.data(), far.size()).frame_error, 3);
+
+  EXPECT_EQ(split_all_read(nullptr, 10).frame_error, 2);
+  const Bytes one{0x01};
+  EXPECT_EQ(split_all_read(one.data(), one.size()).frame_error, 2);
+}
+
+TEST(Apdu, AssemblesBufferAndLength) {
+  Apdu a = assemble_apdu({L"00", L"A4", L"04", L"00", L"02", L"3F00", L""});
+  ASSERT_TRUE(a.ok());
+  EXPECT_EQ(a.buffer, (Bytes{0x00, 0x07, 0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}));
+  EXPECT_EQ(a.call_length(), 9u);
+
+  // Le present, Lc empty gives 0 and is not computed from the data.
+  a = assemble_apdu({L"80", L"CA", L"9F", L"7F", L"", L"", L"2D"});
+  ASSERT_TRUE(a.ok());
+  EXPECT_EQ(a.buffer, (Bytes{0x00, 0x06, 0x80, 0xCA, 0x9F, 0x7F, 0x00, 0x2D}));
+
+  // Header boxes use two characters by the hexadecimal byte rule.
+  a = assemble_apdu({L"5", L"G1", L"1G", L"A4X", L"", L"", L""});
+  ASSERT_TRUE(a.ok());
+  EXPECT_EQ(a.buffer, (Bytes{0x00, 0x05, 0x00, 0x01, 0x00, 0xA4, 0x00}));
+}
+
+TEST(Apdu, RefusesIncompleteInput) {
+  EXPECT_EQ(assemble_apdu({L"00", L"", L"04", L"00", L"", L"", L""}).problem, L"INS is empty");
+  EXPECT_EQ(assemble_apdu({L"", L"A4", L"04", L"00", L"", L"", L""}).problem, L"CLA is empty");
+  EXPECT_EQ(assemble_apdu({L"00", L"A4", L"04", L"00", L"01", L"3F0", L""}).problem,
+            L"[Lc Data] has an odd number of digits");
+  // 5 + 293 + 2 = 300 fits; one more data byte does not.
+  EXPECT_TRUE(assemble_apdu({L"00", L"A4", L"04", L"00", L"FF", std::wstring(586, L'1'), L""}).ok());
+  EXPECT_FALSE(assemble_apdu({L"00", L"A4", L"04", L"00", L"FF", std::wstring(588, L'1'), L""}).ok());
+  EXPECT_TRUE(assemble_apdu({L"00", L"A4", L"04", L"00", L"FF", std::wstring(588, L'1'), L""}).buffer.empty());
+}
+
+TEST(Mifare, ValueBlocks) {
+  const auto hundred = value_block(100);
+  EXPECT_EQ(Bytes(hundred.begin(), hundred.end()),
+            (Bytes{0x64, 0, 0, 0, 0x9B, 0xFF, 0xFF, 0xFF, 0x64, 0, 0, 0, 0xAA, 0x55, 0xAA, 0x55}));
+  const auto minus_one = value_block(-1);
+  EXPECT_EQ(Bytes(minus_one.begin(), minus_one.end()),
+            (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0x55, 0xAA, 0x55}));
+}
+
+TEST(Mifare, KeyRecords) {
+  EXPECT_EQ(key_record(L"A0A1A2A3A4A5", L"B0B1B2B3B4B5", false, std::nullopt),
+            (Bytes{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5}));
+  EXPECT_EQ(key_record(L"A0A1A2A3A4A5FFFF", L"B0", false, std::wstring_view(L"FF078069")),
+            (Bytes{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xFF, 0x07, 0x80, 0x69, 0xB0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(key_record(L"ABCD", L"1234567", true, std::nullopt),
+            (Bytes{'A', 'B', 'C', 'D', 0, 0, '1', '2', '3', '4', '5', '6'}));
+}
+
+TEST(Mifare, BlockSectorAndPageData) {
+  const auto hex = block_from_hex(L"ABC");
+  EXPECT_EQ(hex[0], 0xAB);
+  EXPECT_EQ(Bytes(hex.begin() + 1, hex.end()), Bytes(15, 0));
+  const auto ascii = block_from_ascii(L"HELLO WORLD, HELLO CARD");
+  EXPECT_EQ(std::string(ascii.begin(), ascii.end()), "HELLO WORLD, HEL");
+  EXPECT_EQ(block_from_ascii(L"HI")[2], 0);
+
+  const Bytes small = sector_data(31, L"0102");
+  ASSERT_EQ(small.size(), 51u);
+  EXPECT_EQ(small[1], 0x02);
+  EXPECT_EQ(small[50], 0);
+  const Bytes large = sector_data(32, std::wstring(600, L'7'));
+  ASSERT_EQ(large.size(), 256u);
+  EXPECT_EQ(large[0], 0x20);
+  EXPECT_EQ(large[255], 0x77);
+
+  const auto page = ultralight_page(L"0102");
+  EXPECT_EQ(Bytes(page.begin(), page.end()), (Bytes{0x01, 0x02, 0x00, 0x00}));
+  EXPECT_FALSE(auth_bytes(L"1234567").has_value());
+  EXPECT_EQ(auth_bytes(L""), Bytes{});
+  EXPECT_EQ(auth_bytes(L"0A0B"), (Bytes{0x0A, 0x0B}));
+}
+
+}  // namespace
+}  // namespace tolvex::bench
