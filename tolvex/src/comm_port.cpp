@@ -323,6 +323,8 @@ void CCommPort::receive_loop() {
         } else {
           show_message("m_QueueRead FULL!");
         }
+        // A short read emptied what the driver held; poll again rather than ask once more.
+        if (n < sizeof buffer) break;
       }
     }
     if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hung_up_.store(true, std::memory_order_release);
