@@ -19,7 +19,7 @@ void Engine::receive(const std::uint8_t *bytes, std::size_t n, Clock::time_point
       case LineEvent::BadFrame:
         ++bad_frames_;
         state_ = State::Idle;
-        out.push_back({now, 0, {kNak}, 0});
+        out.push_back({now, 0, {kNak}, 0, false});
         break;
       case LineEvent::Enq:
         // ENQ after the ACK asks for the reply; ENQ after a reply asks for it again.
@@ -37,6 +37,8 @@ void Engine::receive(const std::uint8_t *bytes, std::size_t n, Clock::time_point
 
 void Engine::on_frame(const LineEvent &ev, Clock::time_point now, std::vector<OutChunk> &out) {
   ++frames_;
+  // A new command: whatever is still queued of an earlier reply is stale.
+  if (state_ != State::Idle) out.push_back({now, 0, {}, 0, true});
   const FaultEffect fx = faults_.decide(ev.code);
   if (fx.no_ack) {
     state_ = State::Idle;
@@ -44,12 +46,12 @@ void Engine::on_frame(const LineEvent &ev, Clock::time_point now, std::vector<Ou
   }
   if (fx.nak) {
     state_ = State::Idle;
-    out.push_back({now, 0, {kNak}, 0});
+    out.push_back({now, 0, {kNak}, 0, false});
     return;
   }
   Bytes ack = faults_.noise(fx.ack_noise);
   ack.push_back(kAck);
-  out.push_back({now, 0, ack, 0});
+  out.push_back({now, 0, ack, 0, false});
 
   DeviceReply r;
   if (fx.has_status) {
@@ -78,7 +80,7 @@ void Engine::send_reply(Clock::time_point now, std::vector<OutChunk> &out) {
     --bad_bcc_left_;
     frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
   }
-  if (first && noise_ > 0) out.push_back({at, 0, faults_.noise(noise_), 0});
+  if (first && noise_ > 0) out.push_back({at, 0, faults_.noise(noise_), 0, false});
   const int pieces = first ? std::clamp(split_, 1, static_cast<int>(frame.size())) : 1;
   const std::size_t size = frame.size() / static_cast<std::size_t>(pieces);
   std::size_t pos = 0;
@@ -86,11 +88,11 @@ void Engine::send_reply(Clock::time_point now, std::vector<OutChunk> &out) {
     const std::size_t end = i + 1 == pieces ? frame.size() : pos + size;
     out.push_back({at, i == 0 ? 0 : kSplitGapMs,
                    Bytes(frame.begin() + static_cast<std::ptrdiff_t>(pos), frame.begin() + static_cast<std::ptrdiff_t>(end)),
-                   0});
+                   0, false});
     pos = end;
   }
   if (first && new_baud_ > 0) {
-    out.push_back({at, 0, {}, new_baud_});
+    out.push_back({at, 0, {}, new_baud_, false});
     new_baud_ = 0;
   }
   state_ = State::WaitHostAck;

@@ -19,12 +19,15 @@ namespace tolvex::sim {
 
 // Bytes to write, not before `not_before` and at least `gap_ms` after the previous
 // chunk has gone out. A chunk with new_baud > 0 switches the line speed once every
-// earlier byte has gone out; its bytes are empty.
+// earlier byte has gone out; its bytes are empty. A chunk with drop_queued set carries
+// no bytes and tells the writer to forget every queued chunk that has not started
+// going out (a reply the host no longer waits for).
 struct OutChunk {
   Clock::time_point not_before{};
   int gap_ms = 0;
   Bytes bytes;
   int new_baud = 0;
+  bool drop_queued = false;
 };
 
 class Engine {

@@ -293,7 +293,16 @@ void Simulator::Impl::run() {
           std::lock_guard<std::mutex> lock(mu);
           engine.receive(buf, static_cast<std::size_t>(n), Clock::now(), produced);
         }
-        for (OutChunk &c : produced) queue.push_back(std::move(c));
+        for (OutChunk &c : produced) {
+          if (c.drop_queued) {
+            // Keep only a chunk that is partly on the line already.
+            const bool keep_front = !queue.empty() && have_start && sent > 0;
+            while (queue.size() > (keep_front ? 1u : 0u)) queue.pop_back();
+            if (!keep_front) have_start = false;
+            continue;
+          }
+          queue.push_back(std::move(c));
+        }
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // A hang-up on a real device: wait a little instead of spinning.
         timespec pause{0, 50'000'000};
