@@ -137,5 +137,22 @@ TEST(Port, ClosingWhileACommandRunsEndsIt) {
   EXPECT_EQ(o.result, TOLVEX_STOPPED);
 }
 
+// The program ends while a command waits for its reply: unloading stops the worker and
+// closes the port, and the process leaves normally.
+void exit_during_a_command() {
+  PtyPeer peer;
+  if (EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0) != 1) std::_Exit(2);
+  if (exe_cmd("C31", nullptr, 0) == 0) std::_Exit(3);
+  if (!peer.read_frame()) std::_Exit(4);
+  peer.write_byte(ACK);
+  if (peer.read_byte() != std::optional<std::uint8_t>(ENQ)) std::_Exit(5);
+  std::exit(0);
+}
+
+TEST(PortUnload, EndingTheProgramDuringACommandNeitherHangsNorCrashes) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(exit_during_a_command(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace tolvex::test
