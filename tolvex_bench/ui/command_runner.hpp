@@ -1,0 +1,88 @@
+// The one road every command of the bench takes: start it, wait for its outcome while
+// the window stays live, reconcile the result and show the report.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <tolvex/tolvex.h>
+
+#include "report.hpp"
+
+class QEventLoop;
+class QTimer;
+
+namespace tolvex::bench::ui {
+
+// Command state shared by every starter, one instance for the program's life.
+struct CommandState {
+  char code[3] = {0, 0, 0};       // current-command code
+  std::uint8_t gb_prc_no = 0;     // process number of the command in flight; 0 = not started
+  std::array<std::uint8_t, TOLVEX_RESPONSE_MAX> response{};  // cleared before each wait
+  std::uint32_t length = 0;       // valid bytes in the response
+  std::uint8_t response_prc_no = 0;
+  int result = 0;                 // 0 success; library or terminal code otherwise
+};
+
+class CommandRunner final : public QObject {
+  Q_OBJECT
+
+ public:
+  using Starter = std::function<int()>;
+  using Collector = std::function<int(std::uint8_t *, int *, std::uint8_t *, int *)>;
+
+  explicit CommandRunner(QObject *parent = nullptr);
+  ~CommandRunner() override;
+
+  // Starts a command: writes its code, calls the export through `start` and keeps the
+  // process number. 0 shows `failure_text` (none when empty) and returns false without
+  // waiting; otherwise runs the wait-and-report step and returns true.
+  bool run(const char *code, const Starter &start, const QString &failure_text = QStringLiteral("Frame Error"));
+
+  // The wait-and-report step on its own, for starters that call the export themselves.
+  void wait_and_report();
+
+  CommandState &state() { return state_; }
+  const CommandState &state() const { return state_; }
+
+  // Where the view mode is read at the start of each wait (0 "String", else "HEX").
+  void set_view_mode_source(std::function<int()> source) { view_mode_ = std::move(source); }
+
+  // Replaces the report window's text.
+  void set_report_text(const QString &text);
+
+  // Number of waits running now (more than one when a handler inside a wait started
+  // a command).
+  int wait_depth() const { return static_cast<int>(loops_.size()); }
+
+  // The window is closing: no new command starts, a command in flight is abandoned
+  // (exe_stop) and the waits return once the library has reported it.
+  void shut_down();
+  bool shutting_down() const { return shutting_down_; }
+
+  // Test seam: how outcomes are collected (chk_res unless replaced).
+  void set_collector(Collector collector) { collect_ = std::move(collector); }
+
+ signals:
+  void report_changed(const QString &text);
+
+ private:
+  void wake();
+  bool collect();
+
+  CommandState state_;
+  ReportBuilder builder_;
+  std::function<int()> view_mode_;
+  Collector collect_;
+  std::vector<QEventLoop *> loops_;
+  bool shutting_down_ = false;
+
+  friend void completion_relay(std::uint8_t, void *);
+};
+
+}  // namespace tolvex::bench::ui

@@ -1,0 +1,26 @@
+// Demo mode: a simulated terminal inside the program, reached as "COM1".
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace tolvex::bench::ui {
+
+class DemoTerminal {
+ public:
+  DemoTerminal();
+  ~DemoTerminal();
+  DemoTerminal(const DemoTerminal &) = delete;
+  DemoTerminal &operator=(const DemoTerminal &) = delete;
+
+  // Starts the simulated terminal and points TOLVEX_COM1 at it. False (with *error set)
+  // when it cannot start or the program was built without it.
+  bool start(std::string *error);
+  std::string path() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tolvex::bench::ui

@@ -1,0 +1,130 @@
+// tolvex_bench: the bench program. Runs the main dialog until it closes.
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <tolvex/tolvex.h>
+
+#include "demo_mode.hpp"
+#include "message_service.hpp"
+#include "tolvex_bench_dlg.hpp"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: tolvex_bench [--simulate] [--screenshot PATH]\n"
+    "\n"
+    "Bench for commissioning and testing card terminals on a serial line.\n"
+    "\n"
+    "  --simulate          run against a simulated terminal inside the program; \" COM 1\"\n"
+    "                      of the Setting page opens it\n"
+    "  --screenshot PATH   open the port, run \"Model\" once, save a picture of the\n"
+    "                      window as PATH (PNG) and quit\n"
+    "  -h, --help          show this text\n"
+    "\n"
+    "The Setting page's \" COM n\" opens the device named by the environment variable\n"
+    "TOLVEX_COMn, or /dev/ttyS<n-1> when it is not set, e.g.\n"
+    "  TOLVEX_COM1=/dev/ttyUSB0 tolvex_bench\n";
+
+struct Options {
+  bool help = false;
+  bool simulate = false;
+  std::string screenshot;
+  std::string error;
+};
+
+Options parse(int argc, char **argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const char *arg = argv[i];
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      options.help = true;
+    } else if (std::strcmp(arg, "--simulate") == 0) {
+      options.simulate = true;
+    } else if (std::strcmp(arg, "--screenshot") == 0 && i + 1 < argc) {
+      options.screenshot = argv[++i];
+    } else if (std::strncmp(arg, "--screenshot=", 13) == 0) {
+      options.screenshot = arg + 13;
+    } else if (arg[0] == '-' && arg[1] == '-') {
+      // Toolkit options such as -platform pass through; unknown long options do not.
+      options.error = std::string("unknown option ") + arg;
+    }
+  }
+  return options;
+}
+
+// While a screenshot is taken nobody is there to close a message box: messages go to
+// standard error.
+class StderrMessages final : public tolvex::bench::ui::MessageService {
+ public:
+  QMessageBox::StandardButton show(const tolvex::bench::ui::Message &message) override {
+    std::fprintf(stderr, "tolvex_bench: %s%s%s\n", message.text.toUtf8().constData(), message.detail.isEmpty() ? "" : ": ",
+                 message.detail.toUtf8().constData());
+    return QMessageBox::Ok;
+  }
+};
+
+// The application object: starts the main dialog modally and ends with it.
+class CTolvexBenchApp final : public QApplication {
+ public:
+  CTolvexBenchApp(int &argc, char **argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("tolvex_bench"));
+    tolvex::bench::ui::install_library_message_relay();
+  }
+  ~CTolvexBenchApp() override { tolvex::bench::ui::remove_library_message_relay(); }
+
+  int run(const std::string &screenshot) {
+    CTolvexBenchDlg dialog;
+    StderrMessages quiet;
+    if (!screenshot.empty()) {
+      tolvex::bench::ui::set_message_service(&quiet);
+      QTimer::singleShot(0, &dialog, [&dialog, screenshot] {
+        // Open " COM 1" as the Setting page does, show one report, picture the window.
+        if (auto *open = dialog.findChild<QPushButton *>(QStringLiteral("buttonPortOpen"))) open->click();
+        if (auto *button = dialog.findChild<QPushButton *>(QStringLiteral("buttonModel"))) button->click();
+        const bool saved = dialog.grab().save(QString::fromStdString(screenshot), "PNG");
+        if (!saved) std::fprintf(stderr, "tolvex_bench: cannot write %s\n", screenshot.c_str());
+        dialog.done(saved ? QDialog::Accepted : QDialog::Rejected);
+      });
+    }
+    const int result = dialog.exec();
+    tolvex::bench::ui::set_message_service(nullptr);
+    return screenshot.empty() || result == QDialog::Accepted ? 0 : 1;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const Options options = parse(argc, argv);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "tolvex_bench: %s\n\n%s", options.error.c_str(), kUsage);
+    return 2;
+  }
+
+  tolvex::bench::ui::DemoTerminal demo;
+  if (options.simulate) {
+    std::string error;
+    if (!demo.start(&error)) {
+      std::fprintf(stderr, "tolvex_bench: cannot start the simulated terminal: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
+  int status = 0;
+  {
+    CTolvexBenchApp app(argc, argv);
+    status = app.run(options.screenshot);
+  }
+  // The simulated terminal goes away with the program: let go of its line first.
+  if (options.simulate) DisablePort();
+  return status;
+}

@@ -1,0 +1,97 @@
+#include "bench_fixture.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+#include <tolvex/tolvex.h>
+
+namespace benchtest {
+
+using tolvex::bench::ui::Message;
+
+RecordingMessages::RecordingMessages() { tolvex::bench::ui::set_message_service(this); }
+RecordingMessages::~RecordingMessages() { tolvex::bench::ui::set_message_service(nullptr); }
+
+QMessageBox::StandardButton RecordingMessages::show(const Message &message) {
+  all.append(message);
+  if (on_show) on_show(message);
+  return QMessageBox::Ok;
+}
+
+QStringList RecordingMessages::texts() const {
+  QStringList out;
+  for (const Message &m : all) out << m.text;
+  return out;
+}
+
+SimTerminal::SimTerminal(int exit_take_ms) {
+  tolvex::sim::Options options;
+  options.instant = true;
+  options.exit_take_ms = exit_take_ms;
+  options.on_bytes = [this](bool from_host, const std::uint8_t *bytes, std::size_t n) {
+    if (!from_host) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    from_host_.insert(from_host_.end(), bytes, bytes + n);
+  };
+  sim_ = std::make_unique<tolvex::sim::Simulator>(options);
+}
+
+bool SimTerminal::start() { return sim_->start(nullptr); }
+
+std::vector<Frame> SimTerminal::frames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Frame> out;
+  const auto &b = from_host_;
+  // SOH, 0x00, length (high, low; code and data), STX, code, data, ETX, block check.
+  for (std::size_t i = 0; i + 9 <= b.size(); ++i) {
+    if (b[i] != 0x01 || b[i + 1] != 0x00 || b[i + 4] != 0x02) continue;
+    const std::size_t length = static_cast<std::size_t>(b[i + 2]) * 256 + b[i + 3];
+    if (length < 3 || i + 5 + length + 2 > b.size() || b[i + 5 + length] != 0x03) continue;
+    Frame frame;
+    frame.code.assign(reinterpret_cast<const char *>(&b[i + 5]), 3);
+    frame.data.assign(b.begin() + static_cast<std::ptrdiff_t>(i + 8),
+                      b.begin() + static_cast<std::ptrdiff_t>(i + 5 + length));
+    out.push_back(std::move(frame));
+    i += 5 + length + 1;
+  }
+  return out;
+}
+
+bool SimTerminal::last_frame(const std::string &code, std::vector<std::uint8_t> *data) const {
+  const auto all = frames();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (it->code == code) {
+      *data = it->data;
+      return true;
+    }
+  }
+  return false;
+}
+
+void SimTerminal::forget_frames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  from_host_.clear();
+}
+
+bool open_port_to(const SimTerminal &terminal, int com_number) {
+  const std::string variable = "TOLVEX_COM" + std::to_string(com_number);
+  ::setenv(variable.c_str(), terminal.path().c_str(), 1);
+  const std::string name = "COM" + std::to_string(com_number);
+  return EnablePort(name.c_str(), 8, 0, 0, 38400, 0) != 0;
+}
+
+void enter_scratch_directory() {
+  static QTemporaryDir dir;
+  QDir::setCurrent(dir.path());
+}
+
+QByteArray read_file(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+}  // namespace benchtest
