@@ -101,6 +101,8 @@ TEST(TextConversion, BufferLimitsCutAtCharacterBoundaries) {
   const std::string narrow = to_narrow(std::wstring(2000, L'\u20AC'));
   EXPECT_EQ(narrow.size(), 4998u);
   EXPECT_EQ(to_wide(narrow), std::wstring(1666, L'\u20AC'));
+  // Printing whole reports has no bound.
+  EXPECT_EQ(to_utf8(std::wstring(6000, L'\u20AC')).size(), 18000u);
 }
 
 TEST(TextConversion, ResponseTextStopsAtZeroOrCapacity) {
