@@ -62,7 +62,8 @@ bool set_time(tolvex::sim::MechanicalTimes &t, const std::string &spec, std::str
 int main(int argc, char **argv) {
   CLI::App app{
       "tolvex_sim: a simulated self-service card terminal. It creates a pseudo-terminal, prints its path on "
-      "standard output and answers the terminal's protocol on it until SIGINT or SIGTERM."};
+      "standard output and answers the terminal's protocol on it until SIGINT or SIGTERM. SIGUSR1 takes a card "
+      "waiting at the exit."};
   tolvex::sim::Options o;
   o.instant = false;
   std::vector<std::string> faults;
@@ -83,8 +84,8 @@ int main(int argc, char **argv) {
       ->capture_default_str();
   app.add_option("--fault", faults, kFaultHelp);
   app.add_option("--exit-take", exit_take,
-                 "A card ejected to the exit is taken after MS ms; 0 at once, -1 never (it blocks the next "
-                 "draw with 0x2006). Default 3000, or 0 with --instant");
+                 "A card ejected to the exit is taken after MS ms; 0 at once, -1 only when the program gets "
+                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant");
   app.add_option("--baud", o.baud, "Line speed at start; \"C26\" changes it")
       ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
       ->capture_default_str();
@@ -129,6 +130,7 @@ int main(int argc, char **argv) {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
   tolvex::sim::Simulator sim(o);
@@ -145,8 +147,15 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::cout << sim.path() << std::endl;
-  int sig = 0;
-  sigwait(&set, &sig);
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGUSR1) {
+      sim.take_card();  // the customer takes the card at the exit
+      continue;
+    }
+    break;
+  }
   sim.stop();
   std::cerr << "tolvex_sim: stopped\n";
   return 0;

@@ -105,7 +105,7 @@ bool Simulator::Impl::open_line(std::string *error) {
     is_pty = true;
   } else {
     path = options.device;
-    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);  // no wait for carrier
     if (fd < 0) return fail("open " + path);
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return fail("tcgetattr " + path);
