@@ -257,7 +257,9 @@ int CCommPort::enable(const char *name, std::uint8_t byte_size, std::uint8_t par
   hung_up_.store(false, std::memory_order_release);
   open_.store(true, std::memory_order_release);
   try {
-    receiver_ = std::thread([this] { receive_loop(); });
+    const unsigned generation = generation_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    receiver_ = std::thread(
+        [this, generation, fd = fd_, wake_fd = wake_fd_] { receive_loop(generation, fd, wake_fd); });
   } catch (...) {
     close_locked();
     set_error("CreateThread ERROR");
@@ -278,7 +280,13 @@ void CCommPort::close_locked() {
   if (!open_.exchange(false, std::memory_order_acq_rel)) return;
   const std::uint64_t one = 1;
   (void)!::write(wake_fd_, &one, sizeof one);
-  if (receiver_.joinable()) receiver_.join();
+  if (receiver_.joinable()) {
+    if (receiver_.get_id() == std::this_thread::get_id()) {
+      receiver_.detach();  // closed from a message handler running on the receive thread
+    } else {
+      receiver_.join();
+    }
+  }
   std::lock_guard<std::mutex> io(io_);
   // Clear the exclusive mode first: whoever holds the other side may reopen later.
   ::ioctl(fd_, TIOCNXCL);
@@ -290,9 +298,9 @@ void CCommPort::close_locked() {
   wake_fd_ = -1;
 }
 
-std::size_t CCommPort::read_available(std::uint8_t *buffer, std::size_t max) {
+std::size_t CCommPort::read_available(int fd, std::uint8_t *buffer, std::size_t max) {
   for (;;) {
-    const ssize_t n = ::read(fd_, buffer, max);
+    const ssize_t n = ::read(fd, buffer, max);
     if (n > 0) return static_cast<std::size_t>(n);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return 0;
@@ -302,19 +310,24 @@ std::size_t CCommPort::read_available(std::uint8_t *buffer, std::size_t max) {
   }
 }
 
-void CCommPort::receive_loop() {
+void CCommPort::receive_loop(unsigned generation, int fd, int wake_fd) {
   std::uint8_t buffer[CByteQueue::kSlots];
-  while (open_.load(std::memory_order_acquire)) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  // A thread left behind by a close from inside a message handler must stop at once.
+  auto current = [&] {
+    return open_.load(std::memory_order_acquire) && generation_.load(std::memory_order_acquire) == generation;
+  };
+  while (current()) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      hung_up_.store(true, std::memory_order_release);
+      if (current()) hung_up_.store(true, std::memory_order_release);
       return;
     }
-    if (!open_.load(std::memory_order_acquire) || (fds[1].revents & POLLIN) != 0) return;
+    if (!current() || (fds[1].revents & POLLIN) != 0) return;
     if ((fds[0].revents & POLLIN) != 0) {
       for (;;) {
-        const std::size_t n = read_available(buffer, sizeof buffer);
+        if (!current()) return;
+        const std::size_t n = read_available(fd, buffer, sizeof buffer);
         if (n == 0) break;
         const int held = m_QueueRead.count();
         if (n < static_cast<std::size_t>(CByteQueue::kSlots - held)) {
@@ -327,7 +340,9 @@ void CCommPort::receive_loop() {
         if (n < sizeof buffer) break;
       }
     }
-    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hung_up_.store(true, std::memory_order_release);
+    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && current()) {
+      hung_up_.store(true, std::memory_order_release);
+    }
     // A hung-up port reports itself ready for ever; stop reading until it is opened again.
     if (hung_up_.load(std::memory_order_acquire)) return;
   }

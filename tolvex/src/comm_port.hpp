@@ -61,7 +61,6 @@ class CCommPort {
   // 1000 ms + twice the transmission time of pending_bytes, or the port is gone.
   bool drain(std::size_t pending_bytes);
   // Reads at most max bytes that the port already holds; never waits.
-  std::size_t read_available(std::uint8_t *buffer, std::size_t max);
 
   bool is_open() const { return open_.load(std::memory_order_acquire); }
   bool hung_up() const { return hung_up_.load(std::memory_order_acquire); }
@@ -70,7 +69,9 @@ class CCommPort {
   CByteQueue m_QueueRead;
 
  private:
-  void receive_loop();
+  void receive_loop(unsigned generation, int fd, int wake_fd);
+  // Reads at most max bytes that the port already holds; never waits.
+  std::size_t read_available(int fd, std::uint8_t *buffer, std::size_t max);
   void close_locked();
   void set_error(const std::string &text);
   int fail_open(const std::string &text);
@@ -81,6 +82,7 @@ class CCommPort {
   int wake_fd_ = -1;
   std::atomic<bool> open_{false};
   std::atomic<bool> hung_up_{false};
+  std::atomic<unsigned> generation_{0};  // one per receive thread started
   std::thread receiver_;
   std::uint32_t baud_ = 9600;
   unsigned bits_per_char_ = 10;

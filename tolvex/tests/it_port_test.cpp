@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <tolvex/tolvex.h>
 
+#include <atomic>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -135,6 +136,34 @@ TEST(Port, ClosingWhileACommandRunsEndsIt) {
   Outcome o = wait_outcome(3000ms);
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.result, TOLVEX_STOPPED);
+}
+
+TEST(Port, MessageHandlerMayCloseThePort) {
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  static std::atomic<int> closes{0};
+  closes = 0;
+  // The overflow message is shown on the receive thread; closing from there must not deadlock.
+  tolvex_set_message_handler(
+      [](const char *text, void *) {
+        if (std::string(text) == "m_QueueRead FULL!") {
+          DisablePort();
+          closes++;
+        }
+      },
+      nullptr);
+  peer.write(Bytes(1000, 0x44));
+  const auto deadline = std::chrono::steady_clock::now() + 2s;
+  while (closes == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  tolvex_set_message_handler(nullptr, nullptr);
+  EXPECT_GE(closes.load(), 1);
+
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
+  peer.drain(50ms);
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  peer.serve(0, Bytes{'r'});
+  EXPECT_EQ(wait_outcome().result, TOLVEX_OK);
+  DisablePort();
 }
 
 // The program ends while a command waits for its reply: unloading stops the worker and
