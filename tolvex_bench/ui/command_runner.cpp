@@ -34,17 +34,24 @@ void completion_relay(std::uint8_t /*prc_no*/, void * /*ctx*/) {
 CommandRunner::CommandRunner(QObject *parent)
     : QObject(parent), view_mode_([] { return 0; }), collect_([](std::uint8_t *data, int *length, std::uint8_t *prc,
                                                                  int *result) { return chk_res(data, length, prc, result); }) {
-  std::lock_guard<std::mutex> lock(g_runner_mutex);
-  g_runner = this;
+  {
+    std::lock_guard<std::mutex> lock(g_runner_mutex);
+    g_runner = this;
+  }
+  // Outside the mutex: the library may hold its own lock while it calls the handler.
   tolvex_set_completion_handler(&completion_relay, nullptr);
 }
 
 CommandRunner::~CommandRunner() {
-  std::lock_guard<std::mutex> lock(g_runner_mutex);
-  if (g_runner == this) {
-    tolvex_set_completion_handler(nullptr, nullptr);
-    g_runner = nullptr;
+  bool was_active = false;
+  {
+    std::lock_guard<std::mutex> lock(g_runner_mutex);
+    if (g_runner == this) {
+      g_runner = nullptr;
+      was_active = true;
+    }
   }
+  if (was_active) tolvex_set_completion_handler(nullptr, nullptr);
 }
 
 bool CommandRunner::run(const char *code, const Starter &start, const QString &failure_text) {

@@ -23,7 +23,8 @@ const char kUsage[] =
     "  --simulate          run against a simulated terminal inside the program; \" COM 1\"\n"
     "                      of the Setting page opens it\n"
     "  --screenshot PATH   open the port, run \"Model\" once, save a picture of the\n"
-    "                      window as PATH (PNG) and quit\n"
+    "                      window as PATH (PNG) and quit; messages go to standard\n"
+    "                      error and make the exit status 1\n"
     "  -h, --help          show this text\n"
     "\n"
     "The Setting page's \" COM n\" opens the device named by the environment variable\n"
@@ -64,8 +65,10 @@ class StderrMessages final : public tolvex::bench::ui::MessageService {
   QMessageBox::StandardButton show(const tolvex::bench::ui::Message &message) override {
     std::fprintf(stderr, "tolvex_bench: %s%s%s\n", message.text.toUtf8().constData(), message.detail.isEmpty() ? "" : ": ",
                  message.detail.toUtf8().constData());
+    ++count;
     return QMessageBox::Ok;
   }
+  int count = 0;
 };
 
 // The application object: starts the main dialog modally and ends with it.
@@ -82,13 +85,14 @@ class CTolvexBenchApp final : public QApplication {
     StderrMessages quiet;
     if (!screenshot.empty()) {
       tolvex::bench::ui::set_message_service(&quiet);
-      QTimer::singleShot(0, &dialog, [&dialog, screenshot] {
+      QTimer::singleShot(0, &dialog, [&dialog, &quiet, screenshot] {
         // Open " COM 1" as the Setting page does, show one report, picture the window.
         if (auto *open = dialog.findChild<QPushButton *>(QStringLiteral("buttonPortOpen"))) open->click();
         if (auto *button = dialog.findChild<QPushButton *>(QStringLiteral("buttonModel"))) button->click();
         const bool saved = dialog.grab().save(QString::fromStdString(screenshot), "PNG");
         if (!saved) std::fprintf(stderr, "tolvex_bench: cannot write %s\n", screenshot.c_str());
-        dialog.done(saved ? QDialog::Accepted : QDialog::Rejected);
+        // A message on the way (the port did not open, ...) fails the run as well.
+        dialog.done(saved && quiet.count == 0 ? QDialog::Accepted : QDialog::Rejected);
       });
     }
     const int result = dialog.exec();

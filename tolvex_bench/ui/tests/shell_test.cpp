@@ -13,6 +13,9 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <thread>
+
+#include <tolvex/tolvex.h>
 
 #include "about_dlg.hpp"
 #include "bench_fixture.hpp"
@@ -234,6 +237,21 @@ class ShellTest : public QObject {
     // Nor can an index outside 0 to 3 (empty name).
     QCOMPARE(tolvex::bench::ui::open_port(4, 0, 0, 8, 0, QStringLiteral("9600")), 0);
     QCOMPARE(messages.all.size(), 3);
+  }
+
+  void libraryMessagesReachTheService() {
+    benchtest::RecordingMessages messages;
+    tolvex::bench::ui::install_library_message_relay();
+    call_src_ver();
+    // From another thread as well: shown on this one, after the call returned.
+    std::thread worker([] { call_src_ver(); });
+    worker.join();
+    QTRY_COMPARE(messages.all.size(), 2);
+    QCOMPARE(messages.texts(), (QStringList{"[Source Version: 060607]", "[Source Version: 060607]"}));
+    tolvex::bench::ui::remove_library_message_relay();
+    call_src_ver();
+    QTest::qWait(50);
+    QCOMPARE(messages.all.size(), 2);
   }
 
   void portCfgText() {
