@@ -26,7 +26,9 @@ TEST(CommandTable, EveryExportOnceWithItsRole) {
   std::set<int> ordinals;
   std::set<std::string_view> names;
   for (const Command &c : commands()) {
-    if (c.ordinal != 0) EXPECT_TRUE(ordinals.insert(c.ordinal).second) << c.name;
+    if (c.ordinal != 0) {
+      EXPECT_TRUE(ordinals.insert(c.ordinal).second) << c.name;
+    }
     EXPECT_TRUE(names.insert(c.name).second) << c.name;
     EXPECT_FALSE(c.purpose.empty()) << c.name;
     ASSERT_NE(c.invoke, nullptr);
