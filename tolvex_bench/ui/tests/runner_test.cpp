@@ -221,11 +221,17 @@ class RunnerTest : public QObject {
   void closingDuringAWaitAbandonsTheCommand() {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
-    dialog.show();
     QVERIFY(terminal_.sim().add_fault("C11:late=8000"));
+    // As the program runs it: the dialog modal, a command waiting, then the window closes.
+    bool click_returned = false;
+    QTimer::singleShot(0, &dialog, [&] {
+      button(dialog, "buttonModel")->click();
+      click_returned = true;
+    });
     QTimer::singleShot(100, &dialog, [&] { dialog.reject(); });
-    button(dialog, "buttonModel")->click();
-    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QVERIFY(click_returned);
+    QCOMPARE(dialog.runner().wait_depth(), 0);
     QCOMPARE(dialog.runner().state().result, TOLVEX_STOPPED);
     QVERIFY(dialog.runner().shutting_down());
     // Nothing starts any more.
