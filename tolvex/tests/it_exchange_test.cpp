@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <tolvex/tolvex.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -377,6 +381,45 @@ TEST(ExchangeFreshLibrary, NothingStartedYet) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::exit(untouched_slot() ? 0 : 1),
       ::testing::ExitedWithCode(0), "");
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// With no room left for a thread stack the first command cannot start its worker: the
+// library says so and still ends the command, instead of staying busy for ever.
+bool worker_start_failure_is_published() {
+  long pages = 0;
+  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  if (pages <= 0) return false;
+  static std::atomic<bool> told{false};
+  tolvex_set_message_handler(
+      [](const char *text, void *) {
+        if (std::string(text) == "CreateThread 2 ERROR") told = true;
+      },
+      nullptr);
+  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
+  const rlimit limit{room, room};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+  const int prc = exe_cmd("C11", nullptr, 0);
+  std::uint8_t data[TOLVEX_RESPONSE_MAX];
+  int length = -1;
+  int result = -1;
+  std::uint8_t prc_no = 0;
+  return prc == 1 && told && chk_res(data, &length, &prc_no, &result) == 1 && prc_no == 1 &&
+         result == TOLVEX_TX_ERROR && length == 0;
+}
+
+TEST(ExchangeFreshLibrary, WorkerThatCannotStartStillEndsTheCommand) {
+  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(worker_start_failure_is_published() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ExchangeClosedPort, TransmissionErrorAndProcessNumbersWrap) {
