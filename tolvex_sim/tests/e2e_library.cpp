@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -390,6 +392,40 @@ TEST_F(E2E, MissingAcknowledgementsMakeTheLibraryResend) {
   EXPECT_EQ(run([] { return model(); }).result, 1);
   sim_->clear_faults();
   EXPECT_EQ(run([] { return model(); }).result, 0);
+}
+
+TEST(E2ELine, LinkAndByteCallback) {
+  const std::string link = "/tmp/tolvex_sim_link_" + std::to_string(::getpid());
+  std::mutex mu;
+  Bytes from_host, to_host;
+  tolvex::sim::Options o;
+  o.link = link;
+  o.on_bytes = [&](bool host, const std::uint8_t *b, std::size_t n) {
+    std::lock_guard<std::mutex> lock(mu);
+    (host ? from_host : to_host).insert((host ? from_host : to_host).end(), b, b + n);
+  };
+  {
+    tolvex::sim::Simulator sim(o);
+    std::string err;
+    ASSERT_TRUE(sim.start(&err)) << err;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim.path());
+    ASSERT_EQ(EnablePort(link.c_str(), 8, 0, 0, 38400, 0), 1);
+    EXPECT_EQ(run([] { return model(); }).result, 0);
+    DisablePort();
+  }
+  struct stat st {};
+  EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlives the simulator";
+  std::lock_guard<std::mutex> lock(mu);
+  // Frame and ENQ from the host (its closing ACK may be flushed by the port's close);
+  // ACK and the reply from the terminal.
+  ASSERT_GE(from_host.size(), 11u);
+  EXPECT_EQ(Bytes(from_host.begin(), from_host.begin() + 11),
+            (Bytes{0x01, 0x00, 0x00, 0x03, 0x02, 0x43, 0x31, 0x31, 0x03, 0x41, 0x05}));
+  ASSERT_GT(to_host.size(), 2u);
+  EXPECT_EQ(to_host[0], 0x06);
+  EXPECT_EQ(to_host[1], 0x01);
 }
 
 TEST(E2EGarbage, RandomBytesOnTheLineDoNotStopTheSimulator) {
