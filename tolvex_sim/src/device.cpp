@@ -214,7 +214,9 @@ DeviceReply Device::c11(const Bytes &, Clock::time_point) { return {0, text_repl
 DeviceReply Device::c12(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
 DeviceReply Device::c13(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
 
-// Current conditions, one status word (high byte first) each.
+// Conditions that need the operator now (cartridges, stacker levels, capture box),
+// one status word (high byte first) each; empty when all is well. Errors that have
+// happened are kept apart in the error list ("C15").
 DeviceReply Device::c14(const Bytes &, Clock::time_point) {
   Bytes out;
   auto add = [&out](std::uint16_t w) {
@@ -239,7 +241,6 @@ DeviceReply Device::c14(const Bytes &, Clock::time_point) {
   if (s1 == 4) add(st::kStacker1Full);
   if (s2 == 4) add(st::kStacker2Full);
   if (capture_count_ >= config_.capture_capacity) add(st::kCaptureFull);
-  if (card_) add(st::kCardInside);
   return {0, out, 0, 0};
 }
 
