@@ -138,6 +138,23 @@ TEST(Port, ClosingWhileACommandRunsEndsIt) {
   EXPECT_EQ(o.result, TOLVEX_STOPPED);
 }
 
+TEST(Port, OutputHeldByFlowControlEndsInTransmissionError) {
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 1), 1) << tolvex_port_error();
+  peer.write_byte(0x13);  // XOFF: the terminal holds the line and never releases it
+  std::this_thread::sleep_for(50ms);
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  Outcome o = wait_outcome(5000ms);
+  ASSERT_TRUE(o.finished) << "the write was not bounded";
+  EXPECT_EQ(o.result, TOLVEX_TX_ERROR);
+
+  peer.write_byte(0x11);  // XON: the line flows again
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  peer.serve(0, Bytes{'f'});
+  EXPECT_EQ(wait_outcome().result, TOLVEX_OK);
+  DisablePort();
+}
+
 TEST(Port, MessageHandlerMayCloseThePort) {
   PtyPeer peer;
   ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
