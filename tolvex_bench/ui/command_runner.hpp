@@ -15,7 +15,6 @@
 #include "report.hpp"
 
 class QEventLoop;
-class QTimer;
 
 namespace tolvex::bench::ui {
 

@@ -1,8 +1,6 @@
 #include "message_service.hpp"
 
 #include <QApplication>
-#include <QPointer>
-#include <QWidget>
 
 #include <mutex>
 
