@@ -372,8 +372,7 @@ int CCommPort::write_bytes(const std::uint8_t *bytes, std::size_t size) {
 }
 
 bool CCommPort::drain(std::size_t pending_bytes) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + 1000ms + 2 * transmission_time(pending_bytes, bits_per_char_, baud_);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   auto pause = 20us;
   for (;;) {
     {
@@ -381,10 +380,15 @@ bool CCommPort::drain(std::size_t pending_bytes) {
       if (!open_.load(std::memory_order_acquire) || hung_up_.load(std::memory_order_acquire) || fd_ < 0) {
         return false;
       }
+      // The line settings are read only while the port is known to be open.
+      if (!deadline) {
+        deadline = std::chrono::steady_clock::now() + 1000ms +
+                   2 * transmission_time(pending_bytes, bits_per_char_, baud_);
+      }
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
     }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (std::chrono::steady_clock::now() >= *deadline) return false;
     std::this_thread::sleep_for(pause);
     if (pause < 1000us) pause *= 2;
   }

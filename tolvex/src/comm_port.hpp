@@ -60,7 +60,6 @@ class CCommPort {
   // True once the output queue is empty; false when it does not empty within
   // 1000 ms + twice the transmission time of pending_bytes, or the port is gone.
   bool drain(std::size_t pending_bytes);
-  // Reads at most max bytes that the port already holds; never waits.
 
   bool is_open() const { return open_.load(std::memory_order_acquire); }
   bool hung_up() const { return hung_up_.load(std::memory_order_acquire); }
