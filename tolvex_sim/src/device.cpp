@@ -126,7 +126,9 @@ DeviceReply Device::handle(const std::string &code, const Bytes &data, Clock::ti
   const auto it = table.find(code);
   if (it == table.end()) return status(st::kUndefined);
   DeviceReply r = (this->*(it->second))(data, now);
-  if (r.status == st::kJam) record_error(r.status);
+  // Jams and every unit or medium failure (0x21xx-0x24xx) go into the error list;
+  // refused commands (bad frame, no card, card inside) do not.
+  if (r.status == st::kJam || r.status >= 0x2100) record_error(r.status);
   return r;
 }
 

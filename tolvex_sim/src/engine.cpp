@@ -6,6 +6,8 @@ namespace tolvex::sim {
 
 namespace {
 constexpr int kSplitGapMs = 20;
+// A whole reply frame stays within the host's 1000-byte receive buffer.
+constexpr std::size_t kMaxReplyData = 1000 - 13;
 }
 
 void Engine::receive(const std::uint8_t *bytes, std::size_t n, Clock::time_point now, std::vector<OutChunk> &out) {
@@ -60,7 +62,7 @@ void Engine::on_frame(const LineEvent &ev, Clock::time_point now, std::vector<Ou
   } else {
     r = device_.handle(ev.code, ev.data, now);
   }
-  if (r.data.size() > kMaxCommandData - 10) r.data.resize(kMaxCommandData - 10);
+  if (r.data.size() > kMaxReplyData) r.data.resize(kMaxReplyData);
   reply_ = reply_frame(ev.code, r.status, r.data);
   ready_at_ = now + std::chrono::milliseconds(std::max(0, r.busy_ms));
   late_ms_ = fx.late_ms;

@@ -88,6 +88,8 @@ TEST(Transport, StackersRunEmptyAndReportIt) {
   EXPECT_EQ(draw_and_drop(1), st::kStacker1Empty);
   EXPECT_EQ(draw_and_drop(0), st::kBothEmpty);
   EXPECT_EQ(t.run("C14").data, (Bytes{0x21, 0x04}));
+  // The refusals of the empty stackers are in the error list, most recent last.
+  EXPECT_EQ(t.run("C15").data, (Bytes{0x21, 0x06, 0x21, 0x05, 0x21, 0x04}));
 
   t.d.set_stacker(0, 5, false);
   EXPECT_EQ(t.run("C13").data, (Bytes{5, 3}));
