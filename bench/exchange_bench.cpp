@@ -1,8 +1,10 @@
 // Exchange benchmark: the library against an instantly answering terminal on a
 // pseudo-terminal. Prints the round trip of a status command, the library's CPU time
 // per command, and the CPU it uses while a reply is late.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -77,6 +81,7 @@ class Terminal {
     }
   }
   void serve() {
+    ::pthread_setname_np(::pthread_self(), "bench-terminal");
     std::uint8_t b = 0;
     Bytes frame;
     while (running_) {
@@ -157,6 +162,36 @@ int run(const char *code) {
   return result;
 }
 
+// CPU time on record for each thread of this process, by thread name, in seconds.
+std::vector<std::pair<std::string, double>> thread_cpu_by_name() {
+  std::vector<std::pair<std::string, double>> out;
+  DIR *dir = ::opendir("/proc/self/task");
+  if (dir == nullptr) return out;
+  while (dirent *e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string base = std::string("/proc/self/task/") + e->d_name;
+    char name[64] = "?";
+    unsigned long long ns = 0;
+    if (FILE *f = std::fopen((base + "/comm").c_str(), "r")) {
+      if (std::fscanf(f, "%63s", name) != 1) std::strcpy(name, "?");
+      std::fclose(f);
+    }
+    if (FILE *f = std::fopen((base + "/schedstat").c_str(), "r")) {
+      if (std::fscanf(f, "%llu", &ns) != 1) ns = 0;
+      std::fclose(f);
+    }
+    out.emplace_back(name, static_cast<double>(ns) / 1e9);
+  }
+  ::closedir(dir);
+  return out;
+}
+
+double cpu_of(const std::vector<std::pair<std::string, double>> &threads, const std::string &name) {
+  double sum = 0;
+  for (const auto &[n, s] : threads) sum += n == name ? s : 0.0;
+  return sum;
+}
+
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
@@ -167,6 +202,7 @@ double percentile(std::vector<double> v, double p) {
 
 int main(int argc, char **argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 5000;
+  ::pthread_setname_np(::pthread_self(), "bench-caller");
   Terminal terminal;
   if (EnablePort(terminal.slave(), 8, 0, 0, 57600, 0) != 1) {
     std::fprintf(stderr, "EnablePort: %s\n", tolvex_port_error());
@@ -181,6 +217,7 @@ int main(int argc, char **argv) {
     }
   }
 
+  const auto threads0 = thread_cpu_by_name();
   std::vector<double> trips;
   trips.reserve(static_cast<std::size_t>(count));
   const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
@@ -195,6 +232,10 @@ int main(int argc, char **argv) {
   const double cpu1 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
   const double peer1 = terminal.thread_cpu();
   const double library_us = ((cpu1 - cpu0) - (peer1 - peer0)) * 1e6 / count;
+  const auto threads1 = thread_cpu_by_name();
+  auto per_command_us = [&](const std::string &name) {
+    return (cpu_of(threads1, name) - cpu_of(threads0, name)) * 1e6 / count;
+  };
 
   std::printf("tolvex exchange benchmark (pseudo-terminal, instantly answering terminal)\n");
   std::printf("  commands                       %d (%d failed)\n", count, failures);
@@ -202,6 +243,9 @@ int main(int argc, char **argv) {
   std::printf("  round trip exe_cmd(\"C11\") p99   %8.1f us\n", percentile(trips, 0.99));
   std::printf("  round trip max                 %8.1f us\n", percentile(trips, 1.0));
   std::printf("  library CPU per command        %8.1f us   (target <= 100 us)\n", library_us);
+  std::printf("    of which worker %.1f us, receive thread %.1f us, caller (exe_cmd, chk_res, waiting) %.1f us\n",
+              per_command_us("tolvex-worker"), per_command_us("tolvex-rx"),
+              per_command_us("bench-caller"));
 
   // A move command whose reply comes 3 s after the ENQ.
   terminal.set_delay(std::chrono::milliseconds(3000));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -311,6 +312,7 @@ std::size_t CCommPort::read_available(int fd, std::uint8_t *buffer, std::size_t 
 }
 
 void CCommPort::receive_loop(unsigned generation, int fd, int wake_fd) {
+  ::pthread_setname_np(::pthread_self(), "tolvex-rx");
   std::uint8_t buffer[CByteQueue::kSlots];
   // A thread left behind by a close from inside a message handler must stop at once.
   auto current = [&] {

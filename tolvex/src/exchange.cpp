@@ -1,5 +1,7 @@
 #include "exchange.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -285,6 +287,7 @@ class Worker {
 
  private:
   void loop() {
+    ::pthread_setname_np(::pthread_self(), "tolvex-worker");
     for (;;) {
       {
         std::unique_lock<std::mutex> guard(lock_);
