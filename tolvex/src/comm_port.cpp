@@ -329,17 +329,29 @@ void CCommPort::receive_loop(unsigned generation, int fd, int wake_fd) {
     if ((fds[0].revents & POLLIN) != 0) {
       for (;;) {
         if (!current()) return;
-        const std::size_t n = read_available(fd, buffer, sizeof buffer);
+        // Ask the driver only for what the ring can take, so a reply that arrives in one
+        // piece (a whole 1000-byte frame, or a second part before the worker has drained
+        // the first) is never thrown away. Only a ring that is already full makes this read
+        // overflow, and then its bytes are discarded as before.
+        std::size_t room = static_cast<std::size_t>(CByteQueue::kSlots - 1 - m_QueueRead.count());
+        // A full ring is usually being drained by the worker right now: give it a moment
+        // (woken at once by a close) before declaring an overflow.
+        for (int waited = 0; room == 0 && waited < 20 && current(); ++waited) {
+          pollfd wake{wake_fd, POLLIN, 0};
+          ::poll(&wake, 1, 1);
+          room = static_cast<std::size_t>(CByteQueue::kSlots - 1 - m_QueueRead.count());
+        }
+        const std::size_t want = room > 0 ? room : sizeof buffer;
+        const std::size_t n = read_available(fd, buffer, want);
         if (n == 0) break;
-        const int held = m_QueueRead.count();
-        if (n < static_cast<std::size_t>(CByteQueue::kSlots - held)) {
+        if (n <= room) {
           for (std::size_t i = 0; i < n; ++i) m_QueueRead.push(buffer[i]);
           rx_ready(1);
         } else {
           show_message("m_QueueRead FULL!");
         }
         // A short read emptied what the driver held; poll again rather than ask once more.
-        if (n < sizeof buffer) break;
+        if (n < want) break;
       }
     }
     if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && current()) {
