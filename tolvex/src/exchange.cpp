@@ -359,6 +359,7 @@ int res_slot(int op, std::uint8_t *data, int *length, std::uint8_t *prc_no, int 
       g_working_result = 0;
       s.result = 0;
       stop_flag(0);  // lock order: response slot, then stop flag
+      if (prc_no != nullptr) *prc_no = s.prc_no;
       return 1;
     default: {
       if (s.busy != 0) return 0;
@@ -375,23 +376,17 @@ int res_slot(int op, std::uint8_t *data, int *length, std::uint8_t *prc_no, int 
 int command_entry(const char *code, const std::uint8_t *data, std::uint32_t length) {
   if (code == nullptr || length > kDataMax || (length != 0 && data == nullptr)) return 0;
   Worker &w = worker();
-  if (res_slot(1) == 0) return 0;  // another command is in flight: leave it alone
+  std::uint8_t prc_no = 0;
+  if (res_slot(1, nullptr, nullptr, &prc_no) == 0) return 0;  // another command is in flight: leave it alone
   // Three characters; a shorter text is not read past its terminator.
   const std::size_t code_length = ::strnlen(code, 3);
   std::memset(g_record.code, 0, sizeof g_record.code);
   std::memcpy(g_record.code, code, code_length);
   g_record.length = length;
   if (length > 0) std::memcpy(g_record.data, data, length);
-  std::uint8_t prc_no = 0;
   if (!w.submit()) {
     show_message("CreateThread 2 ERROR");
-    prc_no = finish_with(TOLVEX_TX_ERROR);
-    notify_completion(prc_no);
-    return prc_no;
-  }
-  {
-    std::lock_guard<std::mutex> guard(slot().lock);
-    prc_no = slot().prc_no;
+    notify_completion(finish_with(TOLVEX_TX_ERROR));
   }
   return prc_no;
 }
