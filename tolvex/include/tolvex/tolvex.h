@@ -19,7 +19,9 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(TOLVEX_BUILDING)
+#define TOLVEX_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define TOLVEX_API __declspec(dllimport)
 #else
 #define TOLVEX_API __attribute__((visibility("default")))
