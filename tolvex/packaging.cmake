@@ -39,16 +39,3 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tolvex.pc DESTINATION ${TOLVEX_PKGCONF
 
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tolvex.def DESTINATION ${CMAKE_INSTALL_DATADIR}/tolvex
   COMPONENT development)
-
-# The export-surface test reads the built library, the export table and the .def file.
-# Its target is made later in this directory (tests/), so the paths are attached once
-# the directory is done.
-function(_tolvex_export_surface_test_paths)
-  if(TARGET tolvex_it_tests)
-    target_compile_definitions(tolvex_it_tests PRIVATE
-      TOLVEX_LIBRARY_FILE="$<TARGET_FILE:tolvex>"
-      TOLVEX_EXPORT_TABLE_FILE="${TOLVEX_EXPORT_TABLE}"
-      TOLVEX_DEF_FILE="${CMAKE_CURRENT_BINARY_DIR}/tolvex.def")
-  endif()
-endfunction()
-cmake_language(DEFER CALL _tolvex_export_surface_test_paths)
