@@ -87,47 +87,47 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
     return false;
   }
   const std::span<const std::string> values = words.subspan(1);
-  const std::vector<ArgSpec> &specs = command->args;
+  const std::vector<ArgSpec> &params = command->args;
 
   // Arguments after a "mode" other than 1 are not sent; they may be left out.
-  std::size_t required = specs.size();
+  std::size_t required = params.size();
   const bool is_exe = command->name == "exe";
   if (is_exe) required = 1;
   std::int64_t mode = 1;
-  if (!specs.empty() && specs[0].name == "mode" && !values.empty() && parse_number(values[0], specs[0].kind, mode, error) &&
+  if (!params.empty() && params[0].name == "mode" && !values.empty() && parse_number(values[0], params[0].kind, mode, error) &&
       mode != 1) {
     required = 1;
   }
-  if (values.size() < required || values.size() > specs.size()) {
+  if (values.size() < required || values.size() > params.size()) {
     error = "'" + words[0] + "' takes " +
-            (required == specs.size() ? std::to_string(specs.size()) : std::to_string(required) + " to " + std::to_string(specs.size())) +
-            " argument" + (specs.size() == 1 ? "" : "s") + ", got " + std::to_string(values.size()) + " (usage: " +
+            (required == params.size() ? std::to_string(params.size()) : std::to_string(required) + " to " + std::to_string(params.size())) +
+            " argument" + (params.size() == 1 ? "" : "s") + ", got " + std::to_string(values.size()) + " (usage: " +
             usage(*command) + ")";
     return false;
   }
 
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const ArgSpec &spec = specs[i];
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    const ArgSpec &param = params[i];
     const bool given = i < values.size();
     const std::string &text = given ? values[i] : std::string();
-    switch (spec.kind) {
+    switch (param.kind) {
       case Kind::U8:
       case Kind::U32:
       case Kind::I32:
       case Kind::Int: {
         CArg arg;
-        if (given && !parse_number(text, spec.kind, arg.number, error)) {
-          error = describe(spec) + ": " + error;
+        if (given && !parse_number(text, param.kind, arg.number, error)) {
+          error = describe(param) + ": " + error;
           return false;
         }
         out.c_args.push_back(std::move(arg));
         break;
       }
       case Kind::Str: {
-        if (spec.name == "code" && (text.size() != 3 || text.find_first_not_of(
+        if (param.name == "code" && (text.size() != 3 || text.find_first_not_of(
                                                              "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                                              "abcdefghijklmnopqrstuvwxyz0123456789") != std::string::npos)) {
-          error = describe(spec) + ": a command code is three letters or digits, such as C11, got '" + text + "'";
+          error = describe(param) + ": a command code is three letters or digits, such as C11, got '" + text + "'";
           return false;
         }
         CArg arg;
@@ -140,20 +140,20 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
         CArg bytes;
         std::string hex_error;
         if (!bench::parse_hex_strict(text, bytes.bytes, &hex_error)) {
-          error = describe(spec) + ": " + hex_error;
+          error = describe(param) + ": " + hex_error;
           return false;
         }
-        if (spec.kind == Kind::HexFixed) {
-          if (bytes.bytes.size() > spec.size) {
-            error = describe(spec) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
-                    std::to_string(spec.size);
+        if (param.kind == Kind::HexFixed) {
+          if (bytes.bytes.size() > param.size) {
+            error = describe(param) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
+                    std::to_string(param.size);
             return false;
           }
-          bytes.bytes.resize(spec.size, 0);  // shorter input is zero-filled
+          bytes.bytes.resize(param.size, 0);  // shorter input is zero-filled
           out.c_args.push_back(std::move(bytes));
         } else {
           if (bytes.bytes.size() > kMaxDataBytes) {
-            error = describe(spec) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
+            error = describe(param) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
                     std::to_string(kMaxDataBytes);
             return false;
           }

@@ -20,20 +20,20 @@ constexpr const char *kFaultHelp =
     "P, #N only on the Nth matching frame, neither on every frame. Examples: M31:status=0x2203@5% "
     "C31:status=0x2004#3 all:nak C11:late=2500";
 
-bool set_time(tolvex::sim::MechanicalTimes &t, const std::string &spec, std::string &error) {
-  const auto eq = spec.find('=');
+bool set_time(tolvex::sim::MechanicalTimes &t, const std::string &setting, std::string &error) {
+  const auto eq = setting.find('=');
   if (eq == std::string::npos) {
-    error = "--time wants NAME=MS, got " + spec;
+    error = "--time wants NAME=MS, got " + setting;
     return false;
   }
-  const std::string name = spec.substr(0, eq);
+  const std::string name = setting.substr(0, eq);
   int ms = 0;
   try {
     std::size_t used = 0;
-    ms = std::stoi(spec.substr(eq + 1), &used);
-    if (used != spec.size() - eq - 1 || ms < 0 || ms > 14000) throw std::invalid_argument("range");
+    ms = std::stoi(setting.substr(eq + 1), &used);
+    if (used != setting.size() - eq - 1 || ms < 0 || ms > 14000) throw std::invalid_argument("range");
   } catch (const std::exception &) {
-    error = "--time " + spec + ": MS must be 0 to 14000";
+    error = "--time " + setting + ": MS must be 0 to 14000";
     return false;
   }
   struct Entry {
