@@ -18,7 +18,8 @@ constexpr char kUltralightKey[] = "BREAKMEIFYOUCAN!";  // the card's key as deli
 // Contact chip layout: application directory 0200 holding the files 0201 and 0202.
 constexpr std::uint16_t kAppDf = 0x0200;
 constexpr std::uint8_t kAppName[] = {0xD2, 0x76, 0x00, 0x00, 0x54, 0x56, 0x58};  // select by name
-constexpr std::size_t kIcFileSize = 128;
+// Room for the longest text one UPDATE BINARY carries (Lc is one byte: up to 255).
+constexpr std::size_t kIcFileSize = 256;
 
 int sector_count_blocks(int sector) { return sector < 32 ? 4 : 16; }
 int first_block(int sector) { return sector < 32 ? sector * 4 : 128 + (sector - 32) * 16; }

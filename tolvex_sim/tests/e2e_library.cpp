@@ -468,3 +468,151 @@ TEST(E2EGarbage, RandomBytesOnTheLineDoNotStopTheSimulator) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 16-byte value block the bench builds: v, ~v, v, then AA 55 AA 55.
+Bytes value_block_of(std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  Bytes b(16);
+  for (int i = 0; i < 4; ++i) {
+    b[static_cast<std::size_t>(i)] = b[static_cast<std::size_t>(8 + i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    b[static_cast<std::size_t>(4 + i)] = static_cast<std::uint8_t>(~u >> (8 * i));
+  }
+  b[12] = b[14] = 0xAA;
+  b[13] = b[15] = 0x55;
+  return b;
+}
+
+std::uint32_t le32(const Bytes &b, std::size_t at) {
+  return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8 |
+         static_cast<std::uint32_t>(b.at(at + 2)) << 16 | static_cast<std::uint32_t>(b.at(at + 3)) << 24;
+}
+
+std::string rotated(const std::string &s) { return s.empty() ? s : s.substr(1) + s[0]; }
+
+}  // namespace
+
+// What the Aging page sends in its MS, IC and RF cycles, with its default texts, on a
+// terminal with default settings: every step succeeds on each freshly drawn card and
+// reads back what the cycle wrote.
+TEST_F(E2E, AgingCyclesSucceedOnFreshCards) {
+  std::string tracks[3] = {"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ12345678901234",
+                           "123456789012345678901234567890123456",
+                           "01234567890123456789012345678901234567890123456789012345678901234567890123456789"
+                           "012345678901234567890123"};
+  for (int cycle = 0; cycle < 4; ++cycle) {
+    SCOPED_TRACE("MS cycle " + std::to_string(cycle));
+    const bool all_read = cycle % 2 == 1;
+    ASSERT_EQ(run([] { return card_stk_mov(0, 1); }).result, 0);
+    for (std::uint8_t t = 1; t <= 3; ++t) {
+      std::string &text_t = tracks[t - 1];
+      const Bytes w = text(text_t);
+      EXPECT_EQ(run([&] { return ms_wt(0, t, w.data(), static_cast<std::uint32_t>(w.size())); }).result, 0);
+      if (!all_read) {
+        const Outcome r = run([t] { return ms_rd(t); });
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(cstr(r.data, 0), text_t);
+      }
+      text_t = rotated(text_t);
+    }
+    if (all_read) {
+      const Outcome r = run([] { return ms_rd(0); });
+      ASSERT_EQ(r.result, 0);
+      // Skip byte 0, then three texts each ended by a zero byte.
+      std::size_t pos = 1;
+      for (const std::string &t : tracks) {
+        const std::string got = cstr(r.data, pos);
+        EXPECT_EQ(rotated(got), t) << "the text written this cycle, before its rotation";
+        pos += got.size() + 1;
+      }
+    }
+    EXPECT_EQ(run([] { return card_eject(); }).result, 0);
+  }
+
+  // IC: the default text, then the longest the page allows (250 bytes).
+  for (const std::string &input : {std::string("abcdefghijklmno"), std::string(250, 'Q') + "!"}) {
+    const std::string ic_text = input.substr(0, 250);
+    SCOPED_TRACE("IC text of " + std::to_string(ic_text.size()) + " bytes");
+    ASSERT_EQ(run([] { return card_stk_mov(0, 2); }).result, 0);
+    EXPECT_EQ(run([] { return ic_reset(); }).result, 0);
+    const std::uint8_t sel_df[] = {0x00, 0x07, 0x00, 0xA4, 0x01, 0x00, 0x02, 0x02, 0x00};
+    const std::uint8_t sel_ef[] = {0x00, 0x07, 0x00, 0xA4, 0x02, 0x00, 0x02, 0x02, 0x01};
+    EXPECT_EQ(run([&] { return ic_exe(sel_df, sizeof sel_df); }).data, (Bytes{0x90, 0x00}));
+    EXPECT_EQ(run([&] { return ic_exe(sel_ef, sizeof sel_ef); }).data, (Bytes{0x90, 0x00}));
+    const auto n = static_cast<std::uint8_t>(ic_text.size());
+    Bytes upd{0x00, static_cast<std::uint8_t>(n + 5), 0x00, 0xD6, 0x00, 0x00, n};
+    upd.insert(upd.end(), ic_text.begin(), ic_text.end());
+    EXPECT_EQ(run([&] { return ic_exe(upd.data(), static_cast<std::uint32_t>(upd.size())); }).data, (Bytes{0x90, 0x00}));
+    const std::uint8_t rd[] = {0x00, 0x06, 0x00, 0xB0, 0x00, 0x00, 0x00, 0x0F};
+    const Outcome r = run([&] { return ic_exe(rd, sizeof rd); });
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(cstr(r.data, 2), ic_text.substr(0, 15));
+    EXPECT_EQ(run([] { return card_eject(); }).result, 0);
+  }
+
+  // RF: value 10000 to sector 1 block 1 and back; one card ejected, one captured.
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    SCOPED_TRACE("RF cycle " + std::to_string(cycle));
+    ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
+    const Bytes vb = value_block_of(10000);
+    EXPECT_EQ(run([&] { return mi_wt_blk(1, 1, vb.data()); }).result, 0);
+    const Outcome r = run([] { return mi_rd_blk(1, 1); });
+    ASSERT_EQ(r.result, 0);
+    EXPECT_EQ(le32(r.data, 2), 10000u);
+    EXPECT_EQ(le32(r.data, 6), ~10000u);
+    EXPECT_EQ(le32(r.data, 10), 10000u);
+    EXPECT_EQ(run([cycle] { return cycle == 0 ? card_eject() : card_capture(); }).result, 0);
+  }
+  EXPECT_EQ(sim_->capture_count(), 1);
+  EXPECT_EQ(sim_->stacker_cards(1) + sim_->stacker_cards(2), 200 - 4 - 2 - 2);
+}
+
+// What the Mifare page sends with its default key texts, including the 16-block sectors
+// and the 256-byte sector write.
+TEST_F(E2E, MifarePageOperationsOnAFreshCard) {
+  ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
+  EXPECT_EQ(run([] { return mi_det(); }).data.size(), 4u);
+  // "Change" with the transport key: terminal, all sectors; terminal, sector 39; card,
+  // sector 39 with the access bytes FF 07 80 69.
+  const Bytes key12{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes key16{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07, 0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(run([&] { return mi_cng_all_tm_key(key12.data()); }).result, 0);
+  EXPECT_EQ(run([&] { return mi_cng_tm_key(39, key12.data()); }).result, 0);
+  EXPECT_EQ(run([&] { return mi_cng_card_key(39, 1, key16.data()); }).result, 0);
+  for (std::uint8_t key : {std::uint8_t{1}, std::uint8_t{2}}) {
+    SCOPED_TRACE("key " + std::to_string(key));
+    EXPECT_EQ(run([key] { return mi_sel_key(key); }).result, 0);
+    // Block write and read in a 16-block sector, then a balance.
+    const Bytes vb = value_block_of(250);
+    EXPECT_EQ(run([&] { return mi_wt_blk(39, 14, vb.data()); }).result, 0);
+    EXPECT_EQ(run([] { return mi_bal_inc(39, 14, 25); }).result, 0);
+    EXPECT_EQ(run([] { return mi_bal_dec(39, 14, 100); }).result, 0);
+    const Outcome r = run([] { return mi_rd_blk(39, 14); });
+    ASSERT_EQ(r.result, 0);
+    EXPECT_EQ(le32(r.data, 2), 175u);
+    EXPECT_EQ(le32(r.data, 6), ~175u);
+  }
+  // "Write Sector" of sector 39 in the 256-byte form, "Read Sector" shows its first
+  // three blocks at 2, 19 and 36.
+  Bytes sector(256, 0);
+  sector[0] = 39;
+  for (std::size_t b = 0; b < 15; ++b)
+    for (std::size_t i = 0; i < 16; ++i) sector[1 + b * 17 + i] = static_cast<std::uint8_t>('A' + b);
+  EXPECT_EQ(run([&] { return exe_cmd("R37", sector.data(), 256); }).result, 0);
+  const Outcome sec = run([] { return mi_rd_sct(39); });
+  ASSERT_EQ(sec.result, 0);
+  ASSERT_GE(sec.data.size(), 52u);
+  EXPECT_EQ(Bytes(sec.data.begin() + 2, sec.data.begin() + 18), Bytes(16, 'A'));
+  EXPECT_EQ(Bytes(sec.data.begin() + 19, sec.data.begin() + 35), Bytes(16, 'B'));
+  EXPECT_EQ(Bytes(sec.data.begin() + 36, sec.data.begin() + 52), Bytes(16, 'C'));
+  // Ultralight: uid, write page 4 with 01 02 00 00, read it back, and "AUTH" with an
+  // empty box is refused by the terminal, not by a crash or a time-out.
+  EXPECT_EQ(run([] { return mi_ultra_rd_uid(); }).data.size(), 7u);
+  const std::uint8_t page[4] = {0x01, 0x02, 0x00, 0x00};
+  EXPECT_EQ(run([&] { return mi_ultra_wt(4, page); }).result, 0);
+  const Outcome pg = run([] { return mi_ultra_rd(4); });
+  ASSERT_EQ(pg.data.size(), 17u);
+  EXPECT_EQ(Bytes(pg.data.begin() + 1, pg.data.begin() + 5), Bytes(page, page + 4));
+  EXPECT_EQ(run([] { return exe_cmd("U33", nullptr, 0); }).result, 2000);
+}
