@@ -67,6 +67,76 @@ TEST(Port, EveryLineSettingOpens) {
   DisablePort();
 }
 
+// What the arguments make of the line. A pseudo-terminal keeps 8 data bits and clears
+// PARENB by itself, so parity shows in PARODD, CMSPAR and input parity checking. Each
+// EnablePort here reopens the open port, which must take the new settings.
+TEST(Port, LineSettingsFollowTheArguments) {
+  PtyPeer peer;
+  const char *path = peer.slave_path().c_str();
+  termios t{};
+
+  const struct {
+    std::uint8_t code;
+    bool odd, sticky, checked;
+  } parities[] = {{0, false, false, false}, {1, true, false, true}, {2, false, false, true},
+                  {3, true, true, true},    {4, false, true, true}};
+  for (const auto &p : parities) {
+    SCOPED_TRACE(testing::Message() << "parity " << int(p.code));
+    ASSERT_EQ(EnablePort(path, 8, p.code, 0, 9600, 0), 1) << tolvex_port_error();
+    ASSERT_TRUE(peer.line_settings(t));
+    EXPECT_EQ((t.c_cflag & PARODD) != 0, p.odd);
+    EXPECT_EQ((t.c_cflag & CMSPAR) != 0, p.sticky);
+    EXPECT_EQ((t.c_iflag & INPCK) != 0, p.checked);
+    EXPECT_EQ(t.c_cflag & CSTOPB, 0u) << "one stop bit";
+    // Raw: no line editing, echo, signals or byte translation either way.
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXANY), 0u);
+  }
+
+  ASSERT_EQ(EnablePort(path, 8, 0, 2, 9600, 0), 1) << tolvex_port_error();
+  ASSERT_TRUE(peer.line_settings(t));
+  EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "two stop bits";
+  ASSERT_EQ(EnablePort(path, 5, 0, 1, 9600, 0), 1) << tolvex_port_error();
+  ASSERT_TRUE(peer.line_settings(t));
+  EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "one and a half stop bits with 5 data bits";
+
+  const struct {
+    std::uint8_t mode;
+    bool software, hardware;
+  } flows[] = {{0, false, false}, {1, true, false}, {2, false, true}, {3, true, true}, {4, false, false}, {255, false, false}};
+  for (const auto &f : flows) {
+    SCOPED_TRACE(testing::Message() << "flow " << int(f.mode));
+    ASSERT_EQ(EnablePort(path, 8, 0, 0, 9600, f.mode), 1) << tolvex_port_error();
+    ASSERT_TRUE(peer.line_settings(t));
+    EXPECT_EQ((t.c_iflag & IXON) != 0, f.software);
+    EXPECT_EQ((t.c_iflag & IXOFF) != 0, f.software);
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, f.hardware);
+    if (f.software) {
+      EXPECT_EQ(t.c_cc[VSTART], 0x11);
+      EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+    }
+  }
+
+  const struct {
+    std::uint32_t baud;
+    speed_t speed;
+  } speeds[] = {{9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+  for (const auto &s : speeds) {
+    ASSERT_EQ(EnablePort(path, 8, 0, 0, s.baud, 0), 1) << tolvex_port_error();
+    ASSERT_TRUE(peer.line_settings(t));
+    EXPECT_EQ(cfgetospeed(&t), s.speed) << s.baud;
+    EXPECT_EQ(cfgetispeed(&t), s.speed) << s.baud;
+  }
+
+  // A refused setting leaves the port closed, not open with the old settings.
+  EXPECT_EQ(EnablePort(path, 8, 0, 0, 0, 0), 0);
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  EXPECT_EQ(wait_outcome(3000ms).result, TOLVEX_TX_ERROR);
+  EXPECT_TRUE(peer.drain(100ms).empty());
+  DisablePort();
+}
+
 TEST(Port, OpenIsExclusiveAndReleasedOnClose) {
   PtyPeer peer;
   const char *path = peer.slave_path().c_str();

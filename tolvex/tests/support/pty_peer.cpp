@@ -73,6 +73,8 @@ void PtyPeer::hang_up() {
   }
 }
 
+bool PtyPeer::line_settings(termios &out) const { return master_ >= 0 && ::tcgetattr(master_, &out) == 0; }
+
 std::optional<std::uint8_t> PtyPeer::read_byte(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (master_ >= 0) {

@@ -2,6 +2,8 @@
 // slave path the library opens. The test drives it step by step from its own thread.
 #pragma once
 
+#include <termios.h>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -61,6 +63,10 @@ class PtyPeer {
 
   // Closes the master side (the library sees a hang-up).
   void hang_up();
+
+  // The line settings of the slave side as the library left them (a pseudo-terminal's
+  // master reads its slave's termios). False when they cannot be read.
+  bool line_settings(termios &out) const;
 
  private:
   int master_ = -1;
