@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pty_peer.hpp"
@@ -314,6 +315,40 @@ TEST(CommandsNoTerminal, ThreeSendsThenNoAck) {
     EXPECT_EQ(out.result, TOLVEX_NO_ACK);
     EXPECT_TRUE(peer.drain(100ms).empty());
   }
+  DisablePort();
+}
+
+// The two functions that send nothing: the source version goes to the message handler
+// (standard error without one) on the caller's thread, and delay sleeps that thread.
+TEST(NotCommands, SourceVersionAndDelay) {
+  PtyPeer peer;
+  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 38400, 0), 1) << tolvex_port_error();
+  struct Seen {
+    std::vector<std::string> texts;
+    std::thread::id thread;
+  } seen;
+  tolvex_set_message_handler(
+      [](const char *text, void *ctx) {
+        auto *s = static_cast<Seen *>(ctx);
+        s->texts.emplace_back(text);
+        s->thread = std::this_thread::get_id();
+      },
+      &seen);
+  call_src_ver();
+  tolvex_set_message_handler(nullptr, nullptr);
+  EXPECT_EQ(seen.texts, std::vector<std::string>{"[Source Version: 060607]"});
+  EXPECT_EQ(seen.thread, std::this_thread::get_id());
+
+  testing::internal::CaptureStderr();
+  call_src_ver();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Source Version: 060607]\n");
+
+  const auto t0 = std::chrono::steady_clock::now();
+  delay(40);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 40ms);
+  delay(0);
+  delay(-5);  // nothing to wait for
+  EXPECT_TRUE(peer.drain(100ms).empty()) << "something was sent to the terminal";
   DisablePort();
 }
 
