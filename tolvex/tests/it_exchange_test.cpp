@@ -19,6 +19,12 @@
 namespace tolvex::test {
 namespace {
 
+double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 Bytes with_bad_bcc(Bytes frame) {
   frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
   return frame;
@@ -225,7 +231,10 @@ TEST_F(Exchange, ShortAndLongReplyWindows) {
   for (const char *code : {"C11", "C31"}) {
     ASSERT_GE(exe_cmd(code, nullptr, 0), 1);
     ASSERT_TRUE(accept());
+    const double cpu_before = process_cpu_seconds();
     std::this_thread::sleep_for(2500ms);
+    // The worker sleeps while it waits; polling would cost a whole core.
+    EXPECT_LT(process_cpu_seconds() - cpu_before, 0.25) << code;
     peer.write(reply_frame(code, 0, Bytes{0x42}));
     Outcome o = wait_outcome();
     if (std::string(code) == "C11") {
