@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -616,3 +618,120 @@ TEST_F(E2E, MifarePageOperationsOnAFreshCard) {
   EXPECT_EQ(Bytes(pg.data.begin() + 1, pg.data.begin() + 5), Bytes(page, page + 4));
   EXPECT_EQ(run([] { return exe_cmd("U33", nullptr, 0); }).result, 2000);
 }
+
+#ifdef TOLVEX_SIM_PROGRAM
+namespace {
+
+// The program, started with `args`, its standard output on a pipe.
+struct Program {
+  pid_t pid = -1;
+  int out = -1;
+
+  explicit Program(const std::vector<std::string> &args) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(fds[1], 1);
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (null >= 0) ::dup2(null, 2);
+      ::close(fds[0]);
+      std::vector<char *> argv{const_cast<char *>(TOLVEX_SIM_PROGRAM)};
+      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(TOLVEX_SIM_PROGRAM, argv.data());
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    out = fds[0];
+  }
+  ~Program() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) ::close(out);
+  }
+
+  // Standard output until it ends or `limit` passes.
+  std::string read_until(const std::function<bool(const std::string &)> &done, std::chrono::milliseconds limit) {
+    std::string text;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done(text) && std::chrono::steady_clock::now() < until) {
+      pollfd p{out, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(out, buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+
+  // The exit status after `sig`, or -1 when the program did not end within 5 s.
+  int end_with(int sig) {
+    ::kill(pid, sig);
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < until) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+};
+
+}  // namespace
+
+TEST(Program, ServesUntilSignalledAndTakesFaultsFromTheCommandLine) {
+  const std::string link = "/tmp/tolvex_sim_prog_" + std::to_string(::getpid());
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGINT");
+    Program p({"--instant", "--link", link, "--exit-take", "-1", "--fault", "C12:status=0x2004", "--seed", "3"});
+    ASSERT_GT(p.pid, 0);
+    const std::string line =
+        p.read_until([](const std::string &s) { return s.find('\n') != std::string::npos; }, 5000ms);
+    ASSERT_NE(line.find("/dev/pts/"), std::string::npos) << line;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target) + "\n", line);
+
+    ASSERT_EQ(EnablePort(link.c_str(), 8, 0, 0, 38400, 0), 1) << tolvex_port_error();
+    EXPECT_EQ(cstr(run([] { return model(); }).data, 0), "TOLVEX-SIM TVX-100");
+    const Outcome fw = run([] { return fw_version(); });
+    EXPECT_EQ(fw.result, 2000);
+    EXPECT_EQ(fw.data, (Bytes{0x20, 0x04}));
+    // --exit-take -1: the card stays at the exit until SIGUSR1.
+    EXPECT_EQ(run([] { return card_stk_mov(0, 1); }).result, 0);
+    EXPECT_EQ(run([] { return card_eject(); }).result, 0);
+    EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2006);
+    ::kill(p.pid, SIGUSR1);
+    Outcome draw;
+    for (int i = 0; i < 100; ++i) {
+      draw = run([] { return card_stk_mov(0, 1); });
+      if (draw.result != 2000) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(draw.result, 0);
+
+    // Ends cleanly while the port is still open on the other side, and removes its link.
+    EXPECT_EQ(p.end_with(sig), 0);
+    DisablePort();
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlives the program";
+  }
+}
+
+TEST(Program, HelpNamesEveryOption) {
+  Program p({"--help"});
+  ASSERT_GT(p.pid, 0);
+  const std::string help = p.read_until([](const std::string &) { return false; }, 5000ms);
+  for (const char *opt : {"--device", "--link", "--trace", "--instant", "--seed", "--fault", "--exit-take", "--baud",
+                          "--time", "noack", "badbcc", "status="})
+    EXPECT_NE(help.find(opt), std::string::npos) << opt;
+  EXPECT_EQ(p.end_with(0), 0);
+}
+#endif
