@@ -735,3 +735,61 @@ TEST(Program, HelpNamesEveryOption) {
   EXPECT_EQ(p.end_with(0), 0);
 }
 #endif
+
+// --device: the simulator serves a serial device it did not create (here the slave side
+// of a pseudo-terminal the test holds), and "C26" sets that device's line speed.
+TEST(E2ELine, ServesAGivenSerialDevice) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  char name[128] = {};
+  ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+  tolvex::sim::Options o;
+  o.device = name;
+  tolvex::sim::Simulator sim(o);
+  std::string err;
+  ASSERT_TRUE(sim.start(&err)) << err;
+  EXPECT_EQ(sim.path(), name);
+
+  auto exchange = [master](const Bytes &frame) {
+    Bytes got;
+    auto read_for = [&](std::size_t want) {
+      const auto until = std::chrono::steady_clock::now() + 2s;
+      while (got.size() < want && std::chrono::steady_clock::now() < until) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        std::uint8_t buf[512];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) got.insert(got.end(), buf, buf + n);
+      }
+    };
+    EXPECT_EQ(::write(master, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    read_for(1);
+    EXPECT_EQ(got, Bytes{0x06});
+    got.clear();
+    const std::uint8_t enq = 0x05;
+    EXPECT_EQ(::write(master, &enq, 1), 1);
+    read_for(4);
+    if (got.size() >= 4) read_for(static_cast<std::size_t>(got[2] << 8 | got[3]) + 7);
+    const std::uint8_t ack = 0x06;
+    EXPECT_EQ(::write(master, &ack, 1), 1);
+    return got;
+  };
+  // C11: 01 00 00 03 02 'C' '1' '1' 03 41.
+  const Bytes r = exchange({0x01, 0x00, 0x00, 0x03, 0x02, 0x43, 0x31, 0x31, 0x03, 0x41});
+  ASSERT_GT(r.size(), 12u);
+  EXPECT_EQ(std::string(r.begin() + 11, r.begin() + 11 + 18), "TOLVEX-SIM TVX-100");
+  // C26 with code 1: 9600 bd, applied to the device once the reply has gone out.
+  const Bytes c26{0x01, 0x00, 0x00, 0x04, 0x02, 0x43, 0x32, 0x36, 0x01, 0x03,
+                  static_cast<std::uint8_t>(0x00 ^ 0x00 ^ 0x04 ^ 0x02 ^ 0x43 ^ 0x32 ^ 0x36 ^ 0x01 ^ 0x03)};
+  const Bytes r26 = exchange(c26);
+  ASSERT_GE(r26.size(), 10u);
+  EXPECT_EQ(r26[8] << 8 | r26[9], 0);
+  for (int i = 0; i < 100 && sim.line_baud() != 9600; ++i) std::this_thread::sleep_for(5ms);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(master, &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  sim.stop();
+  ::close(master);
+}
