@@ -48,7 +48,8 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  /* chk_res answers 0 while the command is in flight; no command runs longer than 15 s. */
+  /* chk_res answers 0 while the command is in flight; "model" has a 2 s reply window,
+     so even with three sends its outcome is there within 20 s. */
   for (waited_ms = 0; waited_ms < 20000; waited_ms += 10) {
     if (chk_res(response, &length, &prc_no, &result) == 1) break;
     delay(10);

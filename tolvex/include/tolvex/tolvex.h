@@ -9,7 +9,9 @@
  * flight is left untouched.
  *
  * Reply windows: "short" commands wait at most 2000 ms for their reply, all others
- * 15000 ms. The whole command never takes longer than 15000 ms.
+ * 15000 ms, counted afresh for each send of the frame (a frame is sent up to three
+ * times). A command that has run 15000 ms or longer when it ends reports
+ * TOLVEX_TIMEOUT; with resends it can run longer than that before it ends.
  *
  * Byte arguments are passed to the terminal unchanged; pointers point to the
  * caller's bytes, which are copied before the function returns.
