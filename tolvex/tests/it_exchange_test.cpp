@@ -151,6 +151,17 @@ TEST_F(Exchange, ResendAfterNoAckOrNakCanStillSucceed) {
   o = wait_outcome();
   EXPECT_EQ(o.result, TOLVEX_OK);
   EXPECT_EQ(o.data, (Bytes{0x02, 0x02}));
+
+  // A NAK while the reply is awaited, after the ACK, also ends that send: the frame goes again.
+  ASSERT_GE(exe_cmd("C13", nullptr, 0), 1);
+  ASSERT_TRUE(accept());
+  peer.write_byte(NAK);
+  auto again = peer.serve(0, Bytes{0x03, 0x01});
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->raw, command_frame("C13", {}));
+  o = wait_outcome();
+  EXPECT_EQ(o.result, TOLVEX_OK);
+  EXPECT_EQ(o.data, (Bytes{0x03, 0x01}));
 }
 
 TEST_F(Exchange, BadBlockChecksAreNakedUpToThreeTimes) {
