@@ -793,3 +793,24 @@ TEST(E2ELine, ServesAGivenSerialDevice) {
   sim.stop();
   ::close(master);
 }
+
+// The two write forms that take a card from a stacker first: "M34" (stacker 4 sent as 0,
+// by priority) and "M37" (stacker 2).
+TEST_F(E2E, MagneticWritesFromAStacker) {
+  const Bytes t2 = text(";4444=01?");
+  EXPECT_EQ(run([&] { return ms_wt(4, 2, t2.data(), static_cast<std::uint32_t>(t2.size())); }).result, 0);
+  EXPECT_EQ(sim_->stacker_cards(1), 99);
+  EXPECT_EQ(cstr(run([] { return ms_rd(2); }).data, 0), cstr(t2, 0));
+  EXPECT_EQ(status_of(run([&] { return ms_wt(4, 2, t2.data(), static_cast<std::uint32_t>(t2.size())); })), 0x2006);
+  EXPECT_EQ(run([] { return card_drop(); }).result, 0);
+  Bytes all = text("T1");
+  all.push_back(0);
+  const Bytes t2b = text("T2");
+  all.insert(all.end(), t2b.begin(), t2b.end());
+  EXPECT_EQ(run([&] { return ms_all_wt(2, all.data(), static_cast<std::uint32_t>(all.size())); }).result, 0);
+  EXPECT_EQ(sim_->stacker_cards(2), 99);
+  const Outcome o = run([] { return ms_rd(0); });
+  ASSERT_EQ(o.result, 0);
+  EXPECT_EQ(cstr(o.data, 1), "T1");
+  EXPECT_EQ(cstr(o.data, 4), "T2");
+}
