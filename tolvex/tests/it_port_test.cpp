@@ -1,12 +1,14 @@
 // Opening, refusing, losing and closing the serial port.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <tolvex/tolvex.h>
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -251,6 +253,44 @@ TEST(Port, MessageHandlerMayCloseThePort) {
   peer.serve(0, Bytes{'r'});
   EXPECT_EQ(wait_outcome().result, TOLVEX_OK);
   DisablePort();
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// With no room left for a thread stack the receive thread cannot start: the library says
+// so, EnablePort returns 0 and the device is released again for whoever comes next.
+bool receive_thread_failure_is_reported() {
+  PtyPeer peer;
+  long pages = 0;
+  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  if (pages <= 0) return false;
+  static std::atomic<bool> told{false};
+  tolvex_set_message_handler(
+      [](const char *text, void *) {
+        if (std::string(text) == "CreateThread ERROR") told = true;
+      },
+      nullptr);
+  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
+  const rlimit limit{room, room};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+  const int opened = EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0);
+  const bool why = std::string(tolvex_port_error()) == "CreateThread ERROR";
+  const int holder = ::open(peer.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const bool released = holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0;
+  return opened == 0 && told && why && released;
+}
+
+TEST(PortUnload, ReceiveThreadThatCannotStartFailsTheOpen) {
+  if (kSanitized) GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(receive_thread_failure_is_reported() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // The program ends while a command waits for its reply: unloading stops the worker and
