@@ -52,7 +52,7 @@ extern "C" {
 
 /* ---- Port ---- */
 
-/* Open the serial port: name is a device path ("/dev/ttyUSB0") or "COMn" (env TOLVEX_COMn, else /dev/ttyS<n-1>); parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0 one,1 one and a half,2 two; flow 0 none,1 XON/XOFF,2 RTS/CTS,3 both. Returns 1 when open, 0 on failure (see tolvex_port_error). */
+/* Open the serial port: name is a device path ("/dev/ttyUSB0") or "COMn" (env TOLVEX_COMn, else /dev/ttyS<n-1>); byte_size 5-8; parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0 one,1 one and a half (5 data bits only),2 two; baud_rate a standard rate (not 0); flow 0 none,1 XON/XOFF,2 RTS/CTS,3 both, any other none. Returns 1 when open, 0 on failure (see tolvex_port_error). */
 TOLVEX_API int EnablePort(const char *port_name, uint8_t byte_size, uint8_t parity, uint8_t stop_bits, uint32_t baud_rate, uint8_t flow_control);
 /* Close the serial port if it is open. Always returns 1. */
 TOLVEX_API int DisablePort(void);
