@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -690,7 +691,10 @@ TEST(Program, ServesUntilSignalledAndTakesFaultsFromTheCommandLine) {
   const std::string link = "/tmp/tolvex_sim_prog_" + std::to_string(::getpid());
   for (int sig : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGINT");
-    Program p({"--instant", "--link", link, "--exit-take", "-1", "--fault", "C12:status=0x2004", "--seed", "3"});
+    const std::string trace = link + ".trace";
+    ::unlink(trace.c_str());
+    Program p({"--instant", "--link", link, "--exit-take", "-1", "--fault", "C12:status=0x2004", "--seed", "3",
+               "--trace-file", trace});
     ASSERT_GT(p.pid, 0);
     const std::string line =
         p.read_until([](const std::string &s) { return s.find('\n') != std::string::npos; }, 5000ms);
@@ -722,6 +726,18 @@ TEST(Program, ServesUntilSignalledAndTakesFaultsFromTheCommandLine) {
     DisablePort();
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlives the program";
+    // The trace: one timestamped line per block, direction, then the bytes in hex.
+    std::string lines;
+    if (std::FILE *f = std::fopen(trace.c_str(), "r")) {
+      char buf[4096];
+      std::size_t n = 0;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) lines.append(buf, n);
+      std::fclose(f);
+    }
+    ::unlink(trace.c_str());
+    EXPECT_NE(lines.find(" RX 01 00 00 03 02 43 31 31 03 41\n"), std::string::npos) << lines.substr(0, 400);
+    EXPECT_NE(lines.find(" TX 06\n"), std::string::npos);
+    EXPECT_NE(lines.find(" RX 05\n"), std::string::npos);
   }
 }
 
