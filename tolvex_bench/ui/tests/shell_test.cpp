@@ -66,6 +66,9 @@ class ShellTest : public QObject {
   void controlsAndSizes() {
     CTolvexBenchDlg dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("tolvex_bench"));
+    // The application icon is the window's icon.
+    QVERIFY(!dialog.windowIcon().isNull());
+    QVERIFY(!dialog.windowIcon().availableSizes().isEmpty());
     const auto *stacker = dialog.findChild<QComboBox *>(QStringLiteral("comboStacker"));
     const auto *destination = dialog.findChild<QComboBox *>(QStringLiteral("comboDestination"));
     const auto *view = dialog.findChild<QComboBox *>(QStringLiteral("comboView"));
@@ -184,8 +187,13 @@ class ShellTest : public QObject {
       QCOMPARE(about->findChild<QLabel *>(QStringLiteral("labelVersion"))->text(), QStringLiteral("tolvex_bench, 버전 1.0"));
       auto *ok = about->findChild<QPushButton *>(QStringLiteral("buttonOk"));
       QCOMPARE(ok->text(), QStringLiteral("확인"));
+      const QPixmap icon = about->findChild<QLabel *>(QStringLiteral("labelIcon"))->pixmap();
+      const bool window_icon = !about->windowIcon().isNull();
       seen = true;
       ok->click();
+      // The application icon shows in the box.
+      QVERIFY(!icon.isNull());
+      QVERIFY(window_icon);
     };
     on_next_modal(check_about);
     QTest::keyClick(&dialog, Qt::Key_F1);
