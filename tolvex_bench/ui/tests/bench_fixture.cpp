@@ -4,7 +4,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include <tolvex/tolvex.h>
 
@@ -81,6 +86,24 @@ bool open_port_to(const SimTerminal &terminal, int com_number) {
   ::setenv(variable.c_str(), terminal.path().c_str(), 1);
   const std::string name = "COM" + std::to_string(com_number);
   return EnablePort(name.c_str(), 8, 0, 0, 38400, 0) != 0;
+}
+
+int open_line_speed(const std::string &path) {
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code link_ec;
+    if (std::filesystem::read_symlink(entry.path(), link_ec) != path || link_ec) continue;
+    termios tio{};
+    if (::tcgetattr(std::stoi(entry.path().filename().string()), &tio) != 0) continue;
+    switch (cfgetospeed(&tio)) {
+      case B9600: return 9600;
+      case B19200: return 19200;
+      case B38400: return 38400;
+      case B57600: return 57600;
+      default: return -1;
+    }
+  }
+  return 0;
 }
 
 void enter_scratch_directory() {

@@ -58,6 +58,10 @@ class SimTerminal {
 // Points TOLVEX_COM<n> at the terminal and opens that port at 38400 baud.
 bool open_port_to(const SimTerminal &terminal, int com_number = 1);
 
+// Line speed the device at `path` is set to, read through any descriptor this process
+// holds on it (the library's own included); 0 when none is open.
+int open_line_speed(const std::string &path);
+
 // Moves the test process into a fresh scratch directory (Port.cfg lands there).
 void enter_scratch_directory();
 

@@ -151,6 +151,7 @@ class SettingPageTest : public QObject {
     QVERIFY(terminal_.last_frame("C26", &data));
     QCOMPARE(data, (Bytes{4}));
     QCOMPARE(terminal_.sim().line_baud(), 57600);
+    QCOMPARE(benchtest::open_line_speed(terminal_.path()), 57600);  // the PC side followed
     QCOMPARE(dialog_->report_text(), QStringLiteral(" COMMAND: Set Baud Rate\n RESULT   : Success!    "));
     QVERIFY(benchtest::read_file(QStringLiteral("Port.cfg")).startsWith("PORT: 0\nBAUDRATE: 57600\n"));
 

@@ -224,8 +224,12 @@ class ShellTest : public QObject {
     QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("38400")), 1);
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")), QByteArray(kCfg0));
 
-    // Index 3 opens COM4 and replaces the earlier record.
+    // Index 3 opens COM4 (the only name that reaches the terminal now) at 57600 baud and
+    // replaces the earlier record.
+    ::setenv("TOLVEX_COM1", "/nonexistent/tolvex-tty", 1);
     QCOMPARE(tolvex::bench::ui::open_port(3, 0, 0, 8, 0, QStringLiteral("57600")), 1);
+    QCOMPARE(benchtest::open_line_speed(terminal_.path()), 57600);
+    ::setenv("TOLVEX_COM1", terminal_.path().c_str(), 1);
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")),
              QByteArray("PORT: 3\nBAUDRATE: 57600\nDATA_BIT: 8\nSTOP_BIT: 0\nPARITY_BIT: 0\nCONTROL: 0"));
     QVERIFY(messages.all.isEmpty());
