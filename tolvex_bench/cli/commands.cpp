@@ -182,8 +182,8 @@ std::vector<Command> build_commands() {
 
 }  // namespace
 
-std::vector<ArgSpec> parse_signature(std::string_view signature) {
-  std::vector<ArgSpec> out;
+std::vector<ArgDescription> parse_signature(std::string_view signature) {
+  std::vector<ArgDescription> out;
   std::size_t i = 0;
   while (i < signature.size()) {
     while (i < signature.size() && signature[i] == ' ') ++i;
@@ -195,7 +195,7 @@ std::vector<ArgSpec> parse_signature(std::string_view signature) {
     if (token.size() >= 2 && token.front() == '[' && token.back() == ']') token = token.substr(1, token.size() - 2);
     const std::size_t colon = token.find(':');
     if (colon == std::string_view::npos) throw std::invalid_argument("argument without kind: " + std::string(token));
-    ArgSpec arg;
+    ArgDescription arg;
     arg.name = std::string(token.substr(0, colon));
     const std::string_view kind = token.substr(colon + 1);
     if (kind == "u8") {
@@ -224,7 +224,7 @@ std::vector<ArgSpec> parse_signature(std::string_view signature) {
   return out;
 }
 
-std::string kind_text(const ArgSpec &arg) {
+std::string kind_text(const ArgDescription &arg) {
   switch (arg.kind) {
     case Kind::U8: return "u8";
     case Kind::U32: return "u32";

@@ -15,7 +15,7 @@ namespace tolvex::cli {
 // Kinds of the argument grammar of the export table.
 enum class Kind { U8, U32, I32, Int, Str, HexFixed, Hex };
 
-struct ArgSpec {
+struct ArgDescription {
   std::string name;
   Kind kind = Kind::U8;
   std::size_t size = 0;  // byte count of HexFixed
@@ -48,7 +48,7 @@ struct Command {
   std::string_view code;
   std::string_view purpose;
   Role role = Role::Terminal;
-  std::vector<ArgSpec> args;
+  std::vector<ArgDescription> args;
   Invoker invoke = nullptr;
 };
 
@@ -59,10 +59,10 @@ const std::vector<Command> &commands();
 const Command *find_command(std::string_view name);
 
 // "u8", "hex16", ... as written in the export table.
-std::string kind_text(const ArgSpec &arg);
+std::string kind_text(const ArgDescription &arg);
 
 // Parses a signature "name:kind name:kind ..."; throws std::invalid_argument on a kind
 // the grammar does not know.
-std::vector<ArgSpec> parse_signature(std::string_view signature);
+std::vector<ArgDescription> parse_signature(std::string_view signature);
 
 }  // namespace tolvex::cli

@@ -29,7 +29,7 @@ Range range_of(Kind kind) {
 // The data block a command may carry.
 constexpr std::size_t kMaxDataBytes = TOLVEX_DATA_MAX;
 
-std::string describe(const ArgSpec &arg) { return arg.name + ":" + kind_text(arg); }
+std::string describe(const ArgDescription &arg) { return arg.name + ":" + kind_text(arg); }
 
 std::string usage(const Command &c) {
   std::string u(c.name);
@@ -87,7 +87,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
     return false;
   }
   const std::span<const std::string> values = words.subspan(1);
-  const std::vector<ArgSpec> &params = command->args;
+  const std::vector<ArgDescription> &params = command->args;
 
   // Arguments after a "mode" other than 1 are not sent; they may be left out.
   std::size_t required = params.size();
@@ -107,7 +107,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
   }
 
   for (std::size_t i = 0; i < params.size(); ++i) {
-    const ArgSpec &param = params[i];
+    const ArgDescription &param = params[i];
     const bool given = i < values.size();
     const std::string &text = given ? values[i] : std::string();
     switch (param.kind) {
