@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "commands.hpp"
+
 namespace {
 
 struct CliRun {
@@ -110,6 +112,12 @@ TEST(CliUsage, HelpListsEveryCommand) {
     EXPECT_NE(r.out.find(std::string("  ") + line + " "), std::string::npos) << line;
   }
   EXPECT_NE(r.out.find("read the terminal's model [C11]"), std::string::npos);
+  // Every row of the export table, and "exe", has its usage line.
+  for (const tolvex::cli::Command &c : tolvex::cli::commands()) {
+    std::string usage = "\n  " + std::string(c.name);
+    if (!c.signature.empty()) usage += " " + std::string(c.signature);
+    EXPECT_NE(r.out.find(usage), std::string::npos) << c.name;
+  }
   EXPECT_NE(r.out.find("--keep-going"), std::string::npos);
 }
 
