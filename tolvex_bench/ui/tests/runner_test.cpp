@@ -147,6 +147,25 @@ class RunnerTest : public QObject {
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n DATA: " + bracketed(QByteArray("TOLVEX-SIM TVX-100", 19)) + " "));
   }
 
+  void responseBufferIsClearedBeforeEachWait() {
+    benchtest::RecordingMessages messages;
+    CTolvexBenchDlg dialog;
+    button(dialog, "buttonModel")->click();
+    // A shorter answer without a zero byte of its own: its text ends where the answer
+    // ends, not in what the previous answer left behind.
+    dialog.runner().set_collector([](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
+      std::uint8_t scratch[TOLVEX_RESPONSE_MAX];
+      if (chk_res(scratch, length, prc, result) == 0) return 0;
+      data[0] = 'A';
+      data[1] = 'B';
+      *length = 2;
+      return 1;
+    });
+    button(dialog, "buttonModel")->click();
+    QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT: AB "));
+    QVERIFY(messages.all.isEmpty());
+  }
+
   void refusedStartShowsOnlyFrameError() {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
