@@ -270,6 +270,39 @@ class SettingPageTest : public QObject {
     QVERIFY(messages.all.isEmpty());
   }
 
+  void refusedCommandsLeaveTheBoxes() {
+    benchtest::RecordingMessages messages;
+    click("buttonPortOpen");
+    click("buttonRtcExecute");
+    click("buttonRetryApply");
+    click("buttonCaptureApply");
+    const QString clock = find<QLineEdit>("editClock")->text();
+    QVERIFY(!clock.isEmpty());
+    QCOMPARE(find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
+    QVERIFY(!find<QLineEdit>("editCapture")->text().isEmpty());
+    const QString capture = find<QLineEdit>("editCapture")->text();
+    const QString report = dialog_->report_text();
+
+    // A command in flight makes the library refuse the next: "Frame Error" each time,
+    // no box and no report changes, nothing goes to the terminal.
+    QVERIFY(terminal_.sim().add_fault("C11:late=500"));
+    QVERIFY(model() != 0);
+    terminal_.forget_frames();
+    click("buttonRtcExecute");
+    click("buttonRetryApply");
+    click("buttonCaptureApply");
+    QCOMPARE(messages.texts(), (QStringList{"Frame Error", "Frame Error", "Frame Error"}));
+    QCOMPARE(find<QLineEdit>("editClock")->text(), clock);
+    QCOMPARE(find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
+    QCOMPARE(find<QLineEdit>("editCapture")->text(), capture);
+    QCOMPARE(dialog_->report_text(), report);
+    QVERIFY(!sent("C21") && !sent("C24") && !sent("C23"));
+    std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
+    int length = 0, result = -1;
+    std::uint8_t prc = 0;
+    QTRY_VERIFY(chk_res(buffer, &length, &prc, &result) != 0);
+  }
+
   void captureTime() {
     benchtest::RecordingMessages messages;
     click("buttonPortOpen");
