@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -249,6 +251,16 @@ class ShellTest : public QObject {
     // Nor can an index outside 0 to 3 (empty name).
     QCOMPARE(tolvex::bench::ui::open_port(4, 0, 0, 8, 0, QStringLiteral("9600")), 0);
     QCOMPARE(messages.all.size(), 3);
+
+    // The port opens but the record cannot be written (a directory stands in its way):
+    // the port stays open, one message says why, nothing else is touched.
+    QFile::remove(QStringLiteral("Port.cfg"));
+    QVERIFY(QDir().mkdir(QStringLiteral("Port.cfg")));
+    QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("38400")), 1);
+    QCOMPARE(messages.all.size(), 4);
+    QVERIFY(messages.all[3].text.startsWith(QStringLiteral("Port.cfg: ")));
+    QVERIFY(QFileInfo(QStringLiteral("Port.cfg")).isDir());
+    QVERIFY(QDir().rmdir(QStringLiteral("Port.cfg")));
   }
 
   void libraryMessagesReachTheService() {
