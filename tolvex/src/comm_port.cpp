@@ -22,6 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// True on the receive thread, whose message handler may call back into the port.
+thread_local bool t_on_receive_thread = false;
+
 struct RxReady {
   std::mutex lock;
   int flag = 0;
@@ -181,7 +184,16 @@ int CCommPort::fail_open(const std::string &text) {
 
 int CCommPort::enable(const char *name, std::uint8_t byte_size, std::uint8_t parity, std::uint8_t stop_bits,
                       std::uint32_t baud_rate, std::uint8_t flow_control) {
-  std::lock_guard<std::mutex> control(control_);
+  std::unique_lock<std::mutex> control(control_, std::defer_lock);
+  if (t_on_receive_thread) {
+    // As in close(): another thread is closing or reopening the port and waits for this one.
+    if (!control.try_lock()) {
+      set_error("the port is being closed or reopened by another thread");
+      return 0;
+    }
+  } else {
+    control.lock();
+  }
   // A port that is open is closed first, whatever the new settings turn out to be.
   close_locked();
 
@@ -272,7 +284,15 @@ int CCommPort::enable(const char *name, std::uint8_t byte_size, std::uint8_t par
 }
 
 int CCommPort::close() {
-  std::lock_guard<std::mutex> control(control_);
+  std::unique_lock<std::mutex> control(control_, std::defer_lock);
+  if (t_on_receive_thread) {
+    // A message handler on the receive thread closes the port. If another thread holds
+    // the lock it is closing or reopening the port and waits for this thread to end:
+    // leave the close to it rather than wait for each other.
+    if (!control.try_lock()) return 1;
+  } else {
+    control.lock();
+  }
   close_locked();
   return 1;
 }
@@ -313,6 +333,7 @@ std::size_t CCommPort::read_available(int fd, std::uint8_t *buffer, std::size_t 
 
 void CCommPort::receive_loop(unsigned generation, int fd, int wake_fd) {
   ::pthread_setname_np(::pthread_self(), "tolvex-rx");
+  t_on_receive_thread = true;
   std::uint8_t buffer[CByteQueue::kSlots];
   // A thread left behind by a close from inside a message handler must stop at once.
   auto current = [&] {

@@ -255,6 +255,40 @@ TEST(Port, MessageHandlerMayCloseThePort) {
   DisablePort();
 }
 
+// The receive thread's message handler closes the port while the caller's thread is
+// itself closing it (and so waits for the receive thread): neither may wait for the other.
+// Run in a child with an alarm, so a deadlock fails the test instead of hanging it.
+void concurrent_close_from_handler() {
+  ::alarm(10);
+  PtyPeer peer;
+  if (EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0) != 1) std::_Exit(2);
+  static std::atomic<bool> in_handler{false};
+  static std::atomic<int> handler_close{-1};
+  tolvex_set_message_handler(
+      [](const char *text, void *) {
+        if (std::string(text) != "m_QueueRead FULL!") return;
+        in_handler = true;
+        std::this_thread::sleep_for(300ms);  // the caller's thread is closing meanwhile
+        handler_close = DisablePort();
+      },
+      nullptr);
+  peer.write(Bytes(1000, 0x44));
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (!in_handler && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  if (!in_handler) std::_Exit(3);
+  DisablePort();
+  if (handler_close != 1) std::_Exit(4);
+  // The port opens and works again afterwards.
+  tolvex_set_message_handler(nullptr, nullptr);
+  if (EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0) != 1) std::_Exit(5);
+  std::_Exit(0);
+}
+
+TEST(PortUnload, HandlerClosingWhileTheCallerClosesDoesNotDeadlock) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(concurrent_close_from_handler(), ::testing::ExitedWithCode(0), "");
+}
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
