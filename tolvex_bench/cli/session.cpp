@@ -17,8 +17,10 @@ namespace tolvex::cli {
 
 namespace {
 
-// The library ends every command within 15 s; past this the tool asks it to stop.
-constexpr auto kOutcomeWait = std::chrono::seconds(20);
+// A frame is sent up to three times, each send with a reply window of up to 15 s, and
+// writes are bounded too; past this the library has lost the command and the tool asks
+// it to stop.
+constexpr auto kOutcomeWait = std::chrono::seconds(50);
 constexpr auto kStopWait = std::chrono::seconds(5);
 
 // Completion notifications of the library. Lives as long as the process, so a late
