@@ -410,21 +410,13 @@ constexpr bool kSanitized = false;
 // With no room left for a thread stack the first command cannot start its worker: the
 // library says so and still ends the command, instead of staying busy for ever.
 bool worker_start_failure_is_published() {
-  long pages = 0;
-  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
-    std::fclose(f);
-  }
-  if (pages <= 0) return false;
   static std::atomic<bool> told{false};
   tolvex_set_message_handler(
       [](const char *text, void *) {
         if (std::string(text) == "CreateThread 2 ERROR") told = true;
       },
       nullptr);
-  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
-  const rlimit limit{room, room};
-  if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+  if (!leave_no_room_for_threads()) return false;
   const int prc = exe_cmd("C11", nullptr, 0);
   std::uint8_t data[TOLVEX_RESPONSE_MAX];
   int length = -1;

@@ -299,21 +299,13 @@ constexpr bool kSanitized = false;
 // so, EnablePort returns 0 and the device is released again for whoever comes next.
 bool receive_thread_failure_is_reported() {
   PtyPeer peer;
-  long pages = 0;
-  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
-    std::fclose(f);
-  }
-  if (pages <= 0) return false;
   static std::atomic<bool> told{false};
   tolvex_set_message_handler(
       [](const char *text, void *) {
         if (std::string(text) == "CreateThread ERROR") told = true;
       },
       nullptr);
-  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
-  const rlimit limit{room, room};
-  if (setrlimit(RLIMIT_AS, &limit) != 0) return false;
+  if (!leave_no_room_for_threads()) return false;
   const int opened = EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0);
   const bool why = std::string(tolvex_port_error()) == "CreateThread ERROR";
   const int holder = ::open(peer.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

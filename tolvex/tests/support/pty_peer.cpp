@@ -1,13 +1,16 @@
 #include "pty_peer.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -134,16 +137,7 @@ std::optional<Frame> PtyPeer::read_frame(std::chrono::milliseconds timeout) {
 }
 
 Bytes PtyPeer::drain(std::chrono::milliseconds window) {
-  const auto deadline = std::chrono::steady_clock::now() + window;
-  Bytes out;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    auto b = read_byte(left);
-    if (!b) break;
-    out.push_back(*b);
-  }
-  return out;
+  return read_bytes(std::numeric_limits<std::size_t>::max(), window);
 }
 
 void PtyPeer::write(const Bytes &bytes) {
@@ -177,6 +171,18 @@ std::optional<Frame> PtyPeer::serve(std::uint16_t status, const Bytes &data) {
   auto ack = read_byte();
   if (!ack || *ack != ACK) ADD_FAILURE() << "expected ACK after a good reply";
   return frame;
+}
+
+bool leave_no_room_for_threads() {
+  long pages = 0;
+  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  if (pages <= 0) return false;
+  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2u << 20);
+  const rlimit limit{room, room};
+  return setrlimit(RLIMIT_AS, &limit) == 0;
 }
 
 Outcome wait_outcome(std::chrono::milliseconds timeout) {

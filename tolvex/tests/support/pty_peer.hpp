@@ -73,6 +73,10 @@ class PtyPeer {
   std::string slave_path_;
 };
 
+// Caps the process's address space a little above what it uses now, so that no further
+// thread stack can be had. False when the limit cannot be set. For tests run in a child.
+bool leave_no_room_for_threads();
+
 // Polls chk_res until the command finishes or the time-out runs out.
 struct Outcome {
   bool finished = false;
