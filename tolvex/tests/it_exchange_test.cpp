@@ -401,12 +401,6 @@ TEST(ExchangeFreshLibrary, NothingStartedYet) {
       ::testing::ExitedWithCode(0), "");
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // With no room left for a thread stack the first command cannot start its worker: the
 // library says so and still ends the command, instead of staying busy for ever.
 bool worker_start_failure_is_published() {

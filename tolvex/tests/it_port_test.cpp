@@ -289,12 +289,6 @@ TEST(PortUnload, HandlerClosingWhileTheCallerClosesDoesNotDeadlock) {
   EXPECT_EXIT(concurrent_close_from_handler(), ::testing::ExitedWithCode(0), "");
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // With no room left for a thread stack the receive thread cannot start: the library says
 // so, EnablePort returns 0 and the device is released again for whoever comes next.
 bool receive_thread_failure_is_reported() {

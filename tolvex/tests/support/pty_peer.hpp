@@ -73,6 +73,13 @@ class PtyPeer {
   std::string slave_path_;
 };
 
+// Sanitizer builds reserve far more address space than a capped process may have.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Caps the process's address space a little above what it uses now, so that no further
 // thread stack can be had. False when the limit cannot be set. For tests run in a child.
 bool leave_no_room_for_threads();
