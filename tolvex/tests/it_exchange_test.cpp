@@ -19,12 +19,6 @@
 namespace tolvex::test {
 namespace {
 
-double process_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 Bytes with_bad_bcc(Bytes frame) {
   frame.back() = static_cast<std::uint8_t>(frame.back() ^ 0x5A);
   return frame;

@@ -18,12 +18,6 @@
 namespace tolvex::test {
 namespace {
 
-double process_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 TEST(Port, FailuresSayWhy) {
   struct Case {
     const char *name;

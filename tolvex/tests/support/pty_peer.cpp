@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -171,6 +172,12 @@ std::optional<Frame> PtyPeer::serve(std::uint16_t status, const Bytes &data) {
   auto ack = read_byte();
   if (!ack || *ack != ACK) ADD_FAILURE() << "expected ACK after a good reply";
   return frame;
+}
+
+double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 bool leave_no_room_for_threads() {

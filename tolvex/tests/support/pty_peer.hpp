@@ -73,6 +73,9 @@ class PtyPeer {
   std::string slave_path_;
 };
 
+// CPU time the whole process has used so far, in seconds (to tell sleeping from spinning).
+double process_cpu_seconds();
+
 // Sanitizer builds reserve far more address space than a capped process may have.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
