@@ -13,13 +13,9 @@
 #include <thread>
 
 #include "byte_queue.hpp"
+#include "port_names.hpp"
 
 namespace tolvex {
-
-// Maps a port name to a device path: a name beginning with "/" is used as it stands;
-// "COMn" (n >= 1) is the value of the environment variable TOLVEX_COMn when set, else
-// /dev/ttyS<n-1>. Any other name gives nullopt.
-std::optional<std::string> device_path_for(const char *name);
 
 // Wakes the command worker: the receive thread, exe_stop and library shutdown notify it;
 // the worker takes a ticket before its checks and sleeps until the ticket is outdated or

@@ -4,7 +4,9 @@
 #include <QTabBar>
 #include <QWheelEvent>
 
-#include "pages.hpp"
+#include "aging_page.hpp"
+#include "classic_mifare_page.hpp"
+#include "ms_page.hpp"
 #include "setting_page.hpp"
 
 namespace {

@@ -13,7 +13,9 @@
 #include "dialog_units.hpp"
 #include "message_service.hpp"
 #include "my_tab_ctrl.hpp"
-#include "pages.hpp"
+#include "aging_page.hpp"
+#include "classic_mifare_page.hpp"
+#include "ms_page.hpp"
 #include "ui_tolvex_bench_dlg.h"
 
 using namespace tolvex::bench::ui;
