@@ -37,16 +37,18 @@ std::string words(KeyUse u) {
 
 TEST(AccessBits, KnownTrailersDecode) {
   // Transport configuration, the usual key-B-managed layout and its value-block form.
-  EXPECT_EQ(encode("000", "000", "000", "001"), (AccessBytes{0xFF, 0x07, 0x80, 0x69}));
-  const AccessBytes key_b_managed{0x78, 0x77, 0x88, 0x00};
-  const AccessBytes value_blocks{0x08, 0x77, 0x8F, 0x00};
-  EXPECT_TRUE(access_mismatches(key_b_managed).empty());
-  EXPECT_TRUE(access_mismatches(value_blocks).empty());
-  for (int g = 0; g < 3; ++g) {
-    EXPECT_EQ(access_condition(key_b_managed, g), 0b100);
-    EXPECT_EQ(access_condition(value_blocks, g), 0b110);
+  const struct {
+    AccessBytes bytes;
+    int data, trailer;
+  } known[] = {{{0xFF, 0x07, 0x80, 0x69}, 0b000, 0b001},
+               {{0x78, 0x77, 0x88, 0x00}, 0b100, 0b011},
+               {{0x08, 0x77, 0x8F, 0x00}, 0b110, 0b011}};
+  for (const auto &k : known) {
+    EXPECT_TRUE(access_mismatches(k.bytes).empty());
+    for (int g = 0; g < 3; ++g) EXPECT_EQ(access_condition(k.bytes, g), k.data);
+    EXPECT_EQ(access_condition(k.bytes, 3), k.trailer);
   }
-  EXPECT_EQ(access_condition(key_b_managed, 3), 0b011);
+  EXPECT_EQ(encode("110", "110", "110", "011"), (AccessBytes{0x08, 0x77, 0x8F, 0x69}));
   // Each group reads its own bit: only group 1 differs.
   const AccessBytes mixed = encode("000", "111", "000", "001");
   EXPECT_EQ(access_condition(mixed, 0), 0);
