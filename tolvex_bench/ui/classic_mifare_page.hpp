@@ -1,20 +1,61 @@
-// The "ClassMifare" tab.
+// The "ClassMifare" tab: key changes in the terminal and on the card, block, sector
+// and value operations on MIFARE Classic cards, and the Ultralight commands.
 #pragma once
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace Ui {
 class CClassicMifare;
 }
 
+namespace tolvex::bench::ui {
+class CommandRunner;
+}
+
 class CClassicMifare final : public QWidget {
   Q_OBJECT
  public:
-  explicit CClassicMifare(QWidget *parent = nullptr);
+  explicit CClassicMifare(tolvex::bench::ui::CommandRunner &runner, QWidget *parent = nullptr);
   ~CClassicMifare() override;
 
+ private slots:
+  void handle_target_changed(int index);
+  void update_access_words();
+  void handle_change();
+  void handle_select();
+  void handle_get_uid();
+  void handle_read_block();
+  void handle_write_block();
+  void handle_read_sector();
+  void handle_write_sector();
+  void handle_increment();
+  void handle_decrement();
+  void handle_ul_get_uid();
+  void handle_ul_read();
+  void handle_ul_write();
+  void handle_ul_auth();
+
  private:
+  void fill_lists();
+  void bind();
+  // The sector and block of a block operation once its checks have passed; each failed
+  // check shows its message.
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> checked_block();
+  // The "SECTOR:" list of the Mifare Classic group: the sector, or "SECTOR ERROR" shown.
+  std::optional<std::uint8_t> checked_sector();
+  // The "PAGE:" list: the page, or "PAGE ERROR" shown.
+  std::optional<std::uint8_t> checked_page();
+  // Access bytes about to go to the card: refused when malformed, asked about when they
+  // lock the trailer. True when they may be sent.
+  bool confirm_access(const std::vector<std::uint8_t> &record, std::uint8_t sector);
+  void change_balance(bool increase);
+
+  tolvex::bench::ui::CommandRunner &runner_;
   std::unique_ptr<Ui::CClassicMifare> ui_;
 };

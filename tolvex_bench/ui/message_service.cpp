@@ -29,7 +29,8 @@ void relay_library_message(const char *text, void * /*ctx*/) {
 
 QMessageBox::StandardButton BoxMessageService::show(const Message &message) {
   QMessageBox box(message.icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                  QStringLiteral("tolvex_bench"), message.text, QMessageBox::Ok, QApplication::activeWindow());
+                  QStringLiteral("tolvex_bench"), message.text, message.buttons, QApplication::activeWindow());
+  if (message.buttons.testFlag(QMessageBox::No)) box.setDefaultButton(QMessageBox::No);
   if (!message.detail.isEmpty()) box.setDetailedText(message.detail);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -15,6 +15,7 @@ struct Message {
   QString text;
   MessageIcon icon = MessageIcon::None;
   QString detail;  // extra text shown on request (e.g. why a port did not open)
+  QMessageBox::StandardButtons buttons = QMessageBox::Ok;  // a question offers Yes and No
 };
 
 class MessageService {
@@ -24,7 +25,8 @@ class MessageService {
   virtual QMessageBox::StandardButton show(const Message &message) = 0;
 };
 
-// Modal QMessageBox with an OK button, titled like the program.
+// Modal QMessageBox with the message's buttons, titled like the program. A question
+// with a No button defaults to No.
 class BoxMessageService final : public MessageService {
  public:
   QMessageBox::StandardButton show(const Message &message) override;

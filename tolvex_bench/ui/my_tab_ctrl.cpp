@@ -68,7 +68,7 @@ CMyTabCtrl::CMyTabCtrl(QWidget *parent) : QTabWidget(parent) { setTabBar(new Gua
 void CMyTabCtrl::setup(tolvex::bench::ui::CommandRunner &runner) {
   if (count() != 0) return;
   setting_ = new CSetting(runner);
-  mifare_ = new CClassicMifare();
+  mifare_ = new CClassicMifare(runner);
   ms_ = new CMsDlg();
   aging_ = new CAging();
   addTab(setting_, QStringLiteral("Setting"));

@@ -23,7 +23,7 @@ RecordingMessages::~RecordingMessages() { tolvex::bench::ui::set_message_service
 QMessageBox::StandardButton RecordingMessages::show(const Message &message) {
   all.append(message);
   if (on_show) on_show(message);
-  return QMessageBox::Ok;
+  return message.buttons.testFlag(answer) ? answer : QMessageBox::Ok;
 }
 
 QStringList RecordingMessages::texts() const {

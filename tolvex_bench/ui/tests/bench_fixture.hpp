@@ -18,7 +18,8 @@
 
 namespace benchtest {
 
-// Records every message instead of showing it, and answers OK. Installed while it lives.
+// Records every message instead of showing it, and answers `answer` when the message
+// offers that button, OK otherwise. Installed while it lives.
 class RecordingMessages final : public tolvex::bench::ui::MessageService {
  public:
   RecordingMessages();
@@ -28,6 +29,7 @@ class RecordingMessages final : public tolvex::bench::ui::MessageService {
   QStringList texts() const;
   QList<tolvex::bench::ui::Message> all;
   std::function<void(const tolvex::bench::ui::Message &)> on_show;
+  QMessageBox::StandardButton answer = QMessageBox::Ok;
 };
 
 // One command frame the terminal received: its code and data bytes.
