@@ -115,6 +115,12 @@ void CMsDlg::handle_ms_execute() {
 
 void CMsDlg::write_track(int track) {
   const QString text = write_box(track)->toPlainText();
+  // The box may have been edited during an earlier step's wait.
+  const std::wstring problem = tb::track_text_problem(track, narrow_size(text));
+  if (!problem.empty()) {
+    tbu::show_message(QString::fromStdWString(problem));
+    return;
+  }
   const std::string bytes = tb::to_narrow(text.toStdWString());
   const auto number = static_cast<std::uint8_t>(track);
   if (!runner_.run("M33", [&bytes, number] {
