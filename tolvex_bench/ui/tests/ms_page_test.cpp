@@ -287,7 +287,7 @@ class MsPageTest : public QObject {
     QCOMPARE(frames("M35").size(), 3u);
   }
 
-  void textsLongerThanTheOldDisplayBufferStayWhole() {
+  void longTextsAreShownWhole() {
     benchtest::RecordingMessages messages;
     auto &runner = dialog_->runner();
     Bytes long_read(400, 'Z');
