@@ -96,7 +96,9 @@ Apdu assemble_apdu(const ApduBoxes &b) {
   }
   const std::size_t length = 5 + b.data.size() / 2 + (b.le.empty() ? 0 : 1);
   if (length + 2 > kWorkBuffer) {
-    apdu.problem = L"APDU longer than " + std::to_wstring(kWorkBuffer - 2) + L" bytes";
+    // Only the data field can make it this long.
+    apdu.problem = L"[Lc Data]: an APDU of " + std::to_wstring(length) + L" bytes, at most " +
+                   std::to_wstring(kWorkBuffer - 2) + L" fit with its two length bytes.";
     return apdu;
   }
   apdu.buffer.reserve(length + 2);

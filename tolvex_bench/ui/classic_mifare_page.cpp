@@ -1,7 +1,5 @@
 #include "classic_mifare_page.hpp"
 
-#include <QValidator>
-
 #include <array>
 
 #include <tolvex/tolvex.h>
@@ -14,6 +12,7 @@
 #include "message_service.hpp"
 #include "records.hpp"
 #include "ui_classic_mifare_page.h"
+#include "upper_case_edit.hpp"
 
 namespace tb = tolvex::bench;
 namespace tbu = tolvex::bench::ui;
@@ -31,16 +30,6 @@ constexpr int kTypeHex = 2;
 constexpr int kTypeAscii = 3;
 // Sector list index of the first sixteen-block sector (sector 32).
 constexpr int kFirstLargeSectorIndex = 33;
-
-// Forces upper case as the engineer types.
-class UpperCaseValidator final : public QValidator {
- public:
-  using QValidator::QValidator;
-  State validate(QString &input, int & /*pos*/) const override {
-    input = input.toUpper();
-    return Acceptable;
-  }
-};
 
 std::wstring work_text(const QLineEdit *edit) { return edit->text().left(kWorkChars).toStdWString(); }
 
@@ -90,7 +79,7 @@ void CClassicMifare::fill_lists() {
   ui_->labelAccessWords->setFont(small);
 
   for (QLineEdit *edit : {ui_->editKeyA, ui_->editKeyB, ui_->editAccess, ui_->editInput, ui_->editUlInput}) {
-    edit->setValidator(new UpperCaseValidator(edit));
+    edit->setValidator(new tbu::UpperCaseValidator(edit));
   }
   // The transport key of a card as delivered, and its transport access conditions.
   ui_->editKeyA->setText(QStringLiteral("FFFFFFFFFFFF"));

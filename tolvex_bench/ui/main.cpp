@@ -11,12 +11,13 @@
 
 #include "demo_mode.hpp"
 #include "message_service.hpp"
+#include "my_tab_ctrl.hpp"
 #include "tolvex_bench_dlg.hpp"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: tolvex_bench [--simulate] [--screenshot PATH]\n"
+    "Usage: tolvex_bench [--simulate] [--screenshot PATH] [--tab NAME]\n"
     "\n"
     "Bench for commissioning and testing card terminals on a serial line.\n"
     "\n"
@@ -25,6 +26,8 @@ const char kUsage[] =
     "  --screenshot PATH   open the port, run \"Model\" once, save a picture of the\n"
     "                      window as PATH (PNG) and quit; messages go to standard\n"
     "                      error and make the exit status 1\n"
+    "  --tab NAME          show the tab NAME (\"Setting\", \"ClassMifare\", \"MS/IC\",\n"
+    "                      \"Aging\") first; with --screenshot, the tab pictured\n"
     "  -h, --help          show this text\n"
     "\n"
     "The Setting page's \" COM n\" opens the device named by the environment variable\n"
@@ -35,6 +38,7 @@ struct Options {
   bool help = false;
   bool simulate = false;
   std::string screenshot;
+  std::string tab;
   std::string error;
 };
 
@@ -50,6 +54,10 @@ Options parse(int argc, char **argv) {
       options.screenshot = argv[++i];
     } else if (std::strncmp(arg, "--screenshot=", 13) == 0) {
       options.screenshot = arg + 13;
+    } else if (std::strcmp(arg, "--tab") == 0 && i + 1 < argc) {
+      options.tab = argv[++i];
+    } else if (std::strncmp(arg, "--tab=", 6) == 0) {
+      options.tab = arg + 6;
     } else if (arg[0] == '-' && arg[1] == '-') {
       // Toolkit options such as -platform pass through; unknown long options do not.
       options.error = std::string("unknown option ") + arg;
@@ -71,6 +79,22 @@ class StderrMessages final : public tolvex::bench::ui::MessageService {
   int count = 0;
 };
 
+// Shows the tab titled `name`; false (with a message naming the tabs) when there is none.
+bool show_tab(CTolvexBenchDlg &dialog, const QString &name) {
+  CMyTabCtrl *tabs = dialog.tab_ctrl();
+  QStringList names;
+  for (int i = 0; i < tabs->count(); ++i) {
+    if (tabs->tabText(i) == name) {
+      tabs->setCurrentIndex(i);
+      return true;
+    }
+    names << QLatin1Char('"') + tabs->tabText(i) + QLatin1Char('"');
+  }
+  std::fprintf(stderr, "tolvex_bench: no tab \"%s\" (tabs: %s)\n", name.toUtf8().constData(),
+               names.join(QStringLiteral(", ")).toUtf8().constData());
+  return false;
+}
+
 // The application object: starts the main dialog modally and ends with it.
 class CTolvexBenchApp final : public QApplication {
  public:
@@ -80,15 +104,17 @@ class CTolvexBenchApp final : public QApplication {
   }
   ~CTolvexBenchApp() override { tolvex::bench::ui::remove_library_message_relay(); }
 
-  int run(const std::string &screenshot) {
+  int run(const std::string &screenshot, const std::string &tab) {
     CTolvexBenchDlg dialog;
+    if (!tab.empty() && !show_tab(dialog, QString::fromStdString(tab))) return 2;
     StderrMessages quiet;
     if (!screenshot.empty()) {
       tolvex::bench::ui::set_message_service(&quiet);
-      QTimer::singleShot(0, &dialog, [&dialog, &quiet, screenshot] {
+      QTimer::singleShot(0, &dialog, [&dialog, &quiet, screenshot, tab] {
         // Open " COM 1" as the Setting page does, show one report, picture the window.
         if (auto *open = dialog.findChild<QPushButton *>(QStringLiteral("buttonPortOpen"))) open->click();
         if (auto *button = dialog.findChild<QPushButton *>(QStringLiteral("buttonModel"))) button->click();
+        if (!tab.empty()) show_tab(dialog, QString::fromStdString(tab));
         const bool saved = dialog.grab().save(QString::fromStdString(screenshot), "PNG");
         if (!saved) std::fprintf(stderr, "tolvex_bench: cannot write %s\n", screenshot.c_str());
         // A message on the way (the port did not open, ...) fails the run as well.
@@ -126,7 +152,7 @@ int main(int argc, char **argv) {
   int status = 0;
   {
     CTolvexBenchApp app(argc, argv);
-    status = app.run(options.screenshot);
+    status = app.run(options.screenshot, options.tab);
   }
   // The simulated terminal goes away with the program: let go of its line first.
   if (options.simulate) DisablePort();

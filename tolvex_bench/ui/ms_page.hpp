@@ -1,20 +1,59 @@
-// The "MS/IC" tab.
+// The "MS/IC" tab: writes, reads and compares the three magnetic-stripe tracks,
+// chooses the write coercivity, resets the contact IC card and sends it APDUs.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
+
+class QCheckBox;
+class QPlainTextEdit;
 
 namespace Ui {
 class CMsDlg;
 }
 
+namespace tolvex::bench::ui {
+class CommandRunner;
+}
+
 class CMsDlg final : public QWidget {
   Q_OBJECT
  public:
-  explicit CMsDlg(QWidget *parent = nullptr);
+  explicit CMsDlg(tolvex::bench::ui::CommandRunner &runner, QWidget *parent = nullptr);
   ~CMsDlg() override;
 
+ private slots:
+  void handle_all_select();
+  void handle_ms_select();
+  void handle_ms_execute();
+  void handle_all_read();
+  void handle_all_write();
+  void handle_ic_reset();
+  void handle_ic_execute();
+
  private:
+  QPlainTextEdit *write_box(int track) const;
+  QPlainTextEdit *read_box(int track) const;
+  QCheckBox *write_check(int track) const;
+  QCheckBox *read_check(int track) const;
+
+  void write_track(int track);
+  void read_track(int track);
+  // Shows a read text and marks the box when it differs from the last text written.
+  void show_read(int track, const QString &text);
+  void clear_reads();
+  void update_hint(int track);
+  // After a successful IC command: the first two response bytes, or nothing.
+  void show_status_word();
+  void clear_status_word();
+
+  tolvex::bench::ui::CommandRunner &runner_;
   std::unique_ptr<Ui::CMsDlg> ui_;
+  // The text last written to each track with success, before its rotation.
+  std::array<std::optional<QString>, 3> last_written_;
 };

@@ -69,7 +69,7 @@ void CMyTabCtrl::setup(tolvex::bench::ui::CommandRunner &runner) {
   if (count() != 0) return;
   setting_ = new CSetting(runner);
   mifare_ = new CClassicMifare(runner);
-  ms_ = new CMsDlg();
+  ms_ = new CMsDlg(runner);
   aging_ = new CAging();
   addTab(setting_, QStringLiteral("Setting"));
   addTab(mifare_, QStringLiteral("ClassMifare"));

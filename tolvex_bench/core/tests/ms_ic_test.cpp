@@ -1,0 +1,94 @@
+#include "ms_ic.hpp"
+
+#include <gtest/gtest.h>
+
+#include "records.hpp"
+
+namespace tolvex::bench {
+namespace {
+
+using Positions = std::vector<std::size_t>;
+
+TEST(TrackHint, LengthAgainstCapacityAndCharactersOutsideTheRange) {
+  struct Case {
+    int track;
+    std::wstring text;
+    std::size_t capacity;
+    Positions unencodable;
+    std::wstring shown;
+  };
+  const Case cases[] = {
+      // Track 1 takes 0x20-0x5F: blank, digits, upper case, '_' ; not lower case or '`'.
+      {1, L" 09AZ_^", 76, {}, L"7/76"},
+      {1, L"A`a\x7F\x1F", 76, {1, 2, 3, 4}, L"5/76, 4 not encodable"},
+      // Tracks 2 and 3 take 0x30-0x3F only: digits and : ; < = > ?
+      {2, L"0123456789:;<=>?", 37, {}, L"16/37"},
+      {2, L"/1@A 2\n", 37, {0, 2, 3, 4, 6}, L"7/37, 5 not encodable"},
+      {3, L"\u00C41", 104, {0}, L"2/104, 1 not encodable"},
+      {3, L"", 104, {}, L"0/104"},
+  };
+  for (const Case &c : cases) {
+    const TrackHint hint = track_hint(c.track, c.text);
+    EXPECT_EQ(hint.capacity, c.capacity) << c.track;
+    EXPECT_EQ(hint.unencodable, c.unencodable) << c.track;
+    EXPECT_EQ(hint.text(), c.shown) << c.track;
+  }
+  EXPECT_FALSE(track_hint(2, std::wstring(37, L'1')).too_long());
+  EXPECT_TRUE(track_hint(2, std::wstring(38, L'1')).too_long());
+  EXPECT_FALSE(track_hint(1, std::wstring(76, L'A')).too_long());
+  EXPECT_TRUE(track_hint(1, std::wstring(77, L'A')).too_long());
+}
+
+TEST(BufferChecks, TextsThatDoNotFitNameTheBoxAndTheLimit) {
+  EXPECT_TRUE(track_text_problem(2, 299).empty());
+  EXPECT_EQ(track_text_problem(2, 300), L"Track2: 300 bytes, at most 299 fit. Nothing was sent.");
+  EXPECT_NE(track_text_problem(3, 5000).find(L"Track3"), std::wstring::npos);
+
+  // 297 text bytes and two separators are the largest block.
+  EXPECT_TRUE(all_write_problem(100, 100, 97).empty());
+  EXPECT_TRUE(all_write_problem(76, 37, 104).empty());
+  const std::wstring over = all_write_problem(100, 100, 98);
+  EXPECT_NE(over.find(L"300 bytes"), std::wstring::npos);
+  EXPECT_NE(over.find(L"at most 299"), std::wstring::npos);
+  // The check and the block builder agree on the bound.
+  for (const std::size_t n : {296u, 297u, 298u, 299u}) {
+    EXPECT_EQ(all_write_problem(n, 0, 0).empty(), all_write_block(std::string(n, 'x'), "", "").has_value()) << n;
+  }
+
+  // An APDU too long for its buffer names the data box and the limit.
+  const Apdu apdu = assemble_apdu({L"00", L"D6", L"00", L"00", L"FF", std::wstring(588, L'1'), L""});
+  EXPECT_EQ(apdu.problem, L"[Lc Data]: an APDU of 299 bytes, at most 298 fit with its two length bytes.");
+}
+
+TEST(StatusWord, HexAndWords) {
+  struct Case {
+    std::uint8_t sw1, sw2;
+    const wchar_t *hex;
+    const wchar_t *words;
+  };
+  const Case cases[] = {
+      {0x90, 0x00, L"90 00", L"success"},
+      {0x61, 0x10, L"61 10", L"success, 16 more bytes available"},
+      {0x6C, 0x08, L"6C 08", L"wrong Le: 8 bytes available"},
+      {0x67, 0x00, L"67 00", L"wrong length"},
+      {0x69, 0x82, L"69 82", L"security status not satisfied"},
+      {0x69, 0x86, L"69 86", L"command not allowed: no current EF"},
+      {0x6A, 0x82, L"6A 82", L"file not found"},
+      {0x6B, 0x00, L"6B 00", L"wrong offset (P1 P2)"},
+      {0x63, 0xC2, L"63 C2", L"warning: counter 2"},
+      {0x69, 0x99, L"69 99", L"command not allowed"},
+      {0x6A, 0x00, L"6A 00", L"wrong parameters P1 P2"},
+      {0x92, 0x34, L"92 34", L"application-specific status"},
+      // An answer to reset begins with TS, which is no status word.
+      {0x3B, 0x66, L"3B 66", L"no status word"},
+      {0x00, 0x00, L"00 00", L"no status word"},
+      {0x70, 0x00, L"70 00", L"no status word"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(status_word_hex(c.sw1, c.sw2), c.hex);
+    EXPECT_EQ(status_word_text(c.sw1, c.sw2), c.words) << c.hex;
+  }
+}
+
+}  // namespace
+}  // namespace tolvex::bench
