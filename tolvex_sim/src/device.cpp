@@ -200,18 +200,6 @@ void Device::clear_conditions() {
   for (Stacker &s : stackers_) s.cartridge = true;
 }
 
-unsigned Device::conditions() const {
-  unsigned bits = 0;
-  if (jammed_) bits |= condition_bit(Condition::Jam);
-  if (!stackers_[0].cartridge) bits |= condition_bit(Condition::NoCartridge1);
-  if (!stackers_[1].cartridge) bits |= condition_bit(Condition::NoCartridge2);
-  if (sensor_reads_[0] == 3) bits |= condition_bit(Condition::Stacker1Empty);
-  if (sensor_reads_[1] == 3) bits |= condition_bit(Condition::Stacker2Empty);
-  if (sensor_reads_[0] == 2) bits |= condition_bit(Condition::Stacker1Low);
-  if (sensor_reads_[1] == 2) bits |= condition_bit(Condition::Stacker2Low);
-  return bits;
-}
-
 // The operator opens the terminal and takes out whatever card is in the transport.
 void Device::clear_transport() {
   remove_card();

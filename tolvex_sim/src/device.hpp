@@ -129,7 +129,6 @@ class Device {
   // Lasting fault states (a set of condition_bit values).
   void set_conditions(unsigned bits, bool on);
   void clear_conditions();
-  unsigned conditions() const;
   void clear_transport();
   int baud() const { return baud_; }
   const DeviceConfig &config() const { return config_; }
