@@ -638,7 +638,9 @@ TEST(Media, ACardWithoutAMediumAnswersLikeOne) {
     ASSERT_EQ(t.st("C31", {0, c.at}), 0);
     EXPECT_EQ(t.st(c.code, c.data), c.without);
     // The media the card has still answer.
-    if (c.media.ms) EXPECT_EQ(t.st("M33", {1, 'A'}), 0);
+    if (c.media.ms) {
+      EXPECT_EQ(t.st("M33", {1, 'A'}), 0);
+    }
     if (c.media.ic) {
       EXPECT_EQ(t.st("C32", {2}), 0);
       EXPECT_EQ(t.st("I21"), 0);
