@@ -125,7 +125,8 @@ int main(int argc, char **argv) {
   app.add_option("--fault", faults, kFaultHelp);
   app.add_option("--exit-take", exit_take,
                  "A card ejected to the exit is taken after MS ms; 0 at once, -1 only when the program gets "
-                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant");
+                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant. With a "
+                 "capture time set (\"C23\", n x 10 s), a card left at the exit that long is captured");
   app.add_option("--baud", o.baud, "Line speed at start; \"C26\" changes it")
       ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
       ->capture_default_str();
@@ -144,7 +145,8 @@ int main(int argc, char **argv) {
   app.add_option("--card-inside", o.card_inside,
                  "Start with a card in the transport at POSITION: ms (magnetic head), ic (IC contacts), rf (RF "
                  "antenna), feeder or print")
-      ->transform(CLI::CheckedTransformer(places, CLI::ignore_case));
+      ->transform(CLI::CheckedTransformer(places, CLI::ignore_case))
+      ->option_text("POSITION");
   app.add_option("--card-media", media,
                  "Media every card carries, a comma-separated subset of ms,ic,rf; a card without the stripe "
                  "reads as blank (0x2209) and refuses writes (0x2202), one without the chip gives no answer to "

@@ -927,7 +927,12 @@ TEST(E2ELine, ABadFrameDrawsOneNakAndTheNextCommandGoesThroughOnce) {
   bad.push_back(0x03);
   bad.push_back(0x00);  // the right block check would be 0x1E
   ASSERT_EQ(::write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
-  std::this_thread::sleep_for(200ms);
+  for (int i = 0; i < 200; ++i) {
+    std::this_thread::sleep_for(10ms);
+    std::lock_guard<std::mutex> lock(mu);
+    if (!to_host.empty()) break;
+  }
+  std::this_thread::sleep_for(100ms);  // room for any further answer
   ::close(fd);
   {
     std::lock_guard<std::mutex> lock(mu);
