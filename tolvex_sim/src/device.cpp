@@ -84,6 +84,12 @@ void seconds_to_bcd_record(std::int64_t seconds, std::uint8_t *rec) {
 
 Device::Device(DeviceConfig config) : config_(config), next_serial_(config.seed * 7919u + 1u), baud_(config.baud) {
   for (int i = 0; i < 2; ++i) stackers_[i].count = std::clamp(config_.stacker_cards[i], 0, config_.stacker_capacity);
+  capture_count_ = std::max(0, config_.capture_count);
+  if (config_.card_inside >= 1 && config_.card_inside <= 5) {
+    static constexpr Place places[] = {Place::Ms, Place::Ic, Place::Rf, Place::Feeder, Place::Print};
+    card_ = Card::fresh(next_serial_++, config_.media);
+    place_ = places[config_.card_inside - 1];
+  }
   for (auto &set : keys_)
     for (auto &k : set) k.fill(0xFF);
   // The clock starts at the host's local time.
@@ -137,24 +143,33 @@ void Device::record_error(std::uint16_t code) {
   if (errors_.size() > 8) errors_.erase(errors_.begin());
 }
 
-// A card waiting at the exit is taken by the customer after the configured time.
+void Device::remove_card() {
+  card_.reset();
+  at_exit_ = false;
+  place_ = Place::None;
+}
+
+// A card waiting at the exit is taken by the customer after the configured time, unless
+// the capture time (n x 10 s, 0 = none) runs out first: then the terminal pulls it back
+// into the capture box, if there is room.
 void Device::settle_exit(Clock::time_point now) {
   if (!card_ || !at_exit_) return;
-  if (config_.exit_take_ms == 0 ||
-      (config_.exit_take_ms > 0 && now - exit_since_ >= std::chrono::milliseconds(config_.exit_take_ms))) {
-    card_.reset();
-    at_exit_ = false;
-    place_ = Place::None;
+  using std::chrono::milliseconds;
+  const bool takes = config_.exit_take_ms >= 0;
+  const Clock::time_point taken_at = exit_since_ + milliseconds(std::max(0, config_.exit_take_ms));
+  const bool captures = capture_time_ > 0 && capture_count_ < config_.capture_capacity;
+  const Clock::time_point captured_at = exit_since_ + milliseconds(capture_time_ * 10000);
+  if (captures && now >= captured_at && (!takes || captured_at < taken_at)) {
+    ++capture_count_;
+    remove_card();
+    return;
   }
+  if (takes && (config_.exit_take_ms == 0 || now >= taken_at)) remove_card();
 }
 
 void Device::take_card(Clock::time_point now) {
   settle_exit(now);
-  if (card_ && at_exit_) {
-    card_.reset();
-    at_exit_ = false;
-    place_ = Place::None;
-  }
+  if (card_ && at_exit_) remove_card();
 }
 
 bool Device::card_at_exit(Clock::time_point now) {
@@ -165,6 +180,30 @@ bool Device::card_at_exit(Clock::time_point now) {
 Place Device::place(Clock::time_point now) {
   settle_exit(now);
   return card_ ? place_ : Place::None;
+}
+
+void Device::set_conditions(unsigned bits, bool on) {
+  if (bits & condition_bit(Condition::Jam)) jammed_ = on;
+  if (bits & condition_bit(Condition::NoCartridge1)) stackers_[0].cartridge = !on;
+  if (bits & condition_bit(Condition::NoCartridge2)) stackers_[1].cartridge = !on;
+  for (int i = 0; i < 2; ++i) {
+    const Condition empty = i == 0 ? Condition::Stacker1Empty : Condition::Stacker2Empty;
+    const Condition low = i == 0 ? Condition::Stacker1Low : Condition::Stacker2Low;
+    if (bits & condition_bit(empty)) sensor_reads_[i] = on ? 3 : (sensor_reads_[i] == 3 ? 0 : sensor_reads_[i]);
+    if (bits & condition_bit(low)) sensor_reads_[i] = on ? 2 : (sensor_reads_[i] == 2 ? 0 : sensor_reads_[i]);
+  }
+}
+
+void Device::clear_conditions() {
+  jammed_ = false;
+  sensor_reads_ = {};
+  for (Stacker &s : stackers_) s.cartridge = true;
+}
+
+// The operator opens the terminal and takes out whatever card is in the transport.
+void Device::clear_transport() {
+  remove_card();
+  jammed_ = false;
 }
 
 void Device::set_stacker(int index, int count, bool cartridge) {
@@ -178,6 +217,7 @@ std::uint8_t Device::stacker_state(int index) const {
   const Stacker &s = stackers_[index];
   const int n = s.count + static_cast<int>(s.returned.size());
   if (!s.cartridge) return 5;
+  if (sensor_reads_[index] != 0) return sensor_reads_[index];
   if (n == 0) return 3;
   if (n >= config_.stacker_capacity) return 4;
   if (n <= config_.stacker_low) return 2;
@@ -216,15 +256,16 @@ DeviceReply Device::c11(const Bytes &, Clock::time_point) { return {0, text_repl
 DeviceReply Device::c12(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
 DeviceReply Device::c13(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
 
-// Conditions that need the operator now (cartridges, stacker levels, capture box),
-// one status word (high byte first) each; empty when all is well. Errors that have
-// happened are kept apart in the error list ("C15").
+// The status list: the conditions that hold now (a jam, cartridges, stacker levels, the
+// capture box), each as the status word that names it (high byte first); empty when all
+// is well. Errors that have happened are kept apart in the error list ("C15").
 DeviceReply Device::c14(const Bytes &, Clock::time_point) {
   Bytes out;
   auto add = [&out](std::uint16_t w) {
     out.push_back(static_cast<std::uint8_t>(w >> 8));
     out.push_back(static_cast<std::uint8_t>(w & 0xFF));
   };
+  if (jammed_) add(st::kJam);
   const std::uint8_t s1 = stacker_state(0), s2 = stacker_state(1);
   if (s1 == 5 && s2 == 5) {
     add(st::kNoCartridgeBoth);
@@ -334,7 +375,7 @@ DeviceReply Device::c42(const Bytes &, Clock::time_point) {
 DeviceReply Device::c43(const Bytes &d, Clock::time_point) {
   if (d.size() != 2) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
-  if (place_ != Place::Ic || !card_->ic_powered) return status(st::kIcContact);
+  if (place_ != Place::Ic || !card_->media.ic || !card_->ic_powered) return status(st::kIcContact);
   return status(st::kOk);
 }
 
@@ -353,8 +394,10 @@ DeviceReply Device::c60(const Bytes &d, Clock::time_point) {
 // ---- card transport ----
 
 // Draws a card from a stacker (1 or 2; 0 and anything above 2 choose by priority).
+// In a jammed transport a card already inside stays stuck, and a drawn card sticks at
+// the feeder.
 DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
-  if (card_) return status(st::kCardInside);
+  if (card_) return status(jammed_ ? st::kJam : st::kCardInside);
   auto usable = [this](int i) { return stackers_[i].cartridge && stacker_state(i) != 3; };
   int pick = -1;
   if (stacker_byte == 1 || stacker_byte == 2) {
@@ -380,10 +423,14 @@ DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
     s.returned.pop_back();
   } else {
     --s.count;
-    card_ = Card::fresh(next_serial_++);
+    card_ = Card::fresh(next_serial_++, config_.media);
+  }
+  at_exit_ = false;
+  if (jammed_) {
+    place_ = Place::Feeder;
+    return {st::kJam, {}, t(config_.times.draw), 0};
   }
   place_ = dest;
-  at_exit_ = false;
   return {0, {}, t(config_.times.draw), 0};
 }
 
@@ -409,13 +456,15 @@ DeviceReply Device::c31(const Bytes &d, Clock::time_point now) {
 DeviceReply Device::c32(const Bytes &d, Clock::time_point) {
   Place p{};
   if (d.size() != 1 || !destination(d[0], p)) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
+  if (!inside()) return status(st::kNoCard);
+  if (jammed_) return status(st::kJam);
   return {0, {}, move_to(p), 0};
 }
 
 DeviceReply Device::c33(const Bytes &d, Clock::time_point now) {
   if (!d.empty()) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
+  if (jammed_) return status(st::kJam);
   const bool was_at_exit = at_exit_;
   const int busy = move_to(Place::Exit);
   if (!was_at_exit) exit_since_ = now + std::chrono::milliseconds(busy);
@@ -428,26 +477,25 @@ DeviceReply Device::c37(const Bytes &d, Clock::time_point now) { return c33(d, n
 DeviceReply Device::c36(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
-  card_.reset();
-  place_ = Place::None;
-  at_exit_ = false;
+  if (jammed_) return status(st::kJam);
+  remove_card();
   return {0, {}, t(config_.times.eject), 0};
 }
 
 DeviceReply Device::c34(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
+  if (!card_) return status(st::kNoCard);  // a card at the exit is pulled back and captured
+  if (jammed_) return status(st::kJam);
   if (capture_count_ >= config_.capture_capacity) return status(st::kCaptureFull);
   ++capture_count_;
-  card_.reset();
-  place_ = Place::None;
-  at_exit_ = false;
+  remove_card();
   return {0, {}, t(config_.times.capture), 0};
 }
 
 DeviceReply Device::c39(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
+  if (!inside()) return status(st::kNoCard);
+  if (jammed_) return status(st::kJam);
   const int i = d[0] == 2 ? 1 : d[0] == 1 ? 0 : (stacker_priority_ == 2 ? 1 : 0);
   Stacker &s = stackers_[i];
   if (!s.cartridge) return status(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
@@ -455,10 +503,66 @@ DeviceReply Device::c39(const Bytes &d, Clock::time_point) {
     return status(i == 0 ? st::kStacker1Full : st::kStacker2Full);
   card_->ic_powered = false;
   s.returned.push_back(std::move(*card_));
-  card_.reset();
-  place_ = Place::None;
-  at_exit_ = false;
+  remove_card();
   return {0, {}, t(config_.times.collect), 0};
+}
+
+// ---- mechanical times against the reply windows ----
+
+std::string check_times(const MechanicalTimes &t) {
+  // What each command's busy time is made of, as the handlers above add it up. The reply
+  // must also cross the line: a full-size reply at 9600 bd takes about a second.
+  using M = int MechanicalTimes::*;
+  struct Part {
+    M time;
+    int times;
+    const char *name;
+  };
+  struct Command {
+    const char *code;
+    int window_ms;
+    std::vector<Part> parts;
+  };
+  constexpr int kShort = 2000, kLong = 15000, kShortLine = 250, kLongLine = 1500;
+  const Part draw{&MechanicalTimes::draw, 1, "draw"}, move{&MechanicalTimes::move, 1, "move"},
+      eject{&MechanicalTimes::eject, 1, "eject"}, capture{&MechanicalTimes::capture, 1, "capture"},
+      collect{&MechanicalTimes::collect, 1, "collect"}, ms{&MechanicalTimes::ms, 1, "ms"},
+      ic{&MechanicalTimes::ic, 1, "ic"}, rf{&MechanicalTimes::rf, 1, "rf"}, print{&MechanicalTimes::print, 1, "print"};
+  const std::vector<Command> commands = {
+      {"C31", kLong, {draw}},
+      {"C32", kLong, {move}},
+      {"C33", kLong, {eject}},
+      {"C34", kLong, {capture}},
+      {"C39", kLong, {collect}},
+      {"M31", kLong, {move, ms}},
+      {"M34", kLong, {draw, ms}},
+      {"M37", kLong, {draw, ms}},
+      {"M51", kLong, {{&MechanicalTimes::ms, 2, "ms"}}},
+      {"I22", kLong, {ic}},
+      {"R31", kLong, {rf}},
+      {"R33", kShort, {rf}},
+      {"R62", kShort, {rf}},
+      {"R36", kLong, {{&MechanicalTimes::rf, 15, "rf"}}},
+      {"S16", kLong, {{&MechanicalTimes::rf, 4, "rf"}}},
+      {"P10", kLong, {move, print}},
+      {"Z01", kLong, {{&MechanicalTimes::move, 2, "move"}}},
+  };
+  for (const Command &c : commands) {
+    long total = 0;
+    std::string sum;
+    for (const Part &p : c.parts) {
+      total += static_cast<long>(t.*(p.time)) * p.times;
+      if (!sum.empty()) sum += " + ";
+      sum += (p.times > 1 ? std::to_string(p.times) + " x " : std::string()) + p.name + " " +
+             std::to_string(t.*(p.time));
+    }
+    const int budget = c.window_ms - (c.window_ms == kShort ? kShortLine : kLongLine);
+    if (total > budget)
+      return std::string(c.code) + " would be busy " + std::to_string(total) + " ms (" + sum + "), more than the " +
+             std::to_string(budget) + " ms its " + std::to_string(c.window_ms) +
+             " ms reply window leaves after the line";
+  }
+  return {};
 }
 
 }  // namespace tolvex::sim

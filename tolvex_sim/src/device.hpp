@@ -2,6 +2,7 @@
 // transport and sensors, settings, and the media of the card inside.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -57,7 +58,13 @@ struct DeviceConfig {
   MechanicalTimes times;
   std::uint32_t seed = 1;        // card serial numbers
   int baud = 38400;
+  int capture_count = 0;         // cards in the capture box at start
+  int card_inside = 0;           // 1-5: a card at that place ("C32" codes) at start
+  CardMedia media;               // what every card carries
 };
+
+// Bit of a Condition in a set of conditions.
+constexpr unsigned condition_bit(Condition c) { return 1u << static_cast<unsigned>(c); }
 
 // Where the card is. The card sensors (C16, bit 0 = sensor 1) map one bit per place.
 enum class Place : std::uint8_t { None, Exit, Ms, Ic, Rf, Feeder, Print };
@@ -65,6 +72,7 @@ enum class Place : std::uint8_t { None, Exit, Ms, Ic, Rf, Feeder, Print };
 // One card with every medium the terminal can handle.
 struct Card {
   std::uint32_t serial = 0;
+  CardMedia media;
   std::array<std::string, 3> tracks;
   // Contact chip: files by id under one application directory, contents zero at first.
   std::map<std::uint16_t, Bytes> ic_files;
@@ -80,7 +88,7 @@ struct Card {
   std::array<std::uint8_t, 112> sl2{};
   std::vector<std::string> printed;
 
-  static Card fresh(std::uint32_t serial);
+  static Card fresh(std::uint32_t serial, CardMedia media = {});
   std::array<std::uint8_t, 4> uid() const;
 };
 
@@ -116,7 +124,12 @@ class Device {
   void set_stacker(int index, int count, bool cartridge);
   const Stacker &stacker(int index) const { return stackers_[index]; }
   int capture_count() const { return capture_count_; }
-  void set_capture_count(int count) { capture_count_ = count; }
+  void set_capture_count(int count) { capture_count_ = std::max(0, count); }
+
+  // Lasting fault states (a set of condition_bit values).
+  void set_conditions(unsigned bits, bool on);
+  void clear_conditions();
+  void clear_transport();
   int baud() const { return baud_; }
   const DeviceConfig &config() const { return config_; }
 
@@ -124,6 +137,8 @@ class Device {
   using Handler = DeviceReply (Device::*)(const Bytes &, Clock::time_point);
 
   void settle_exit(Clock::time_point now);
+  void remove_card();
+  bool inside() const { return card_ && !at_exit_; }  // a card in the transport, not at the exit
   std::uint8_t stacker_state(int index) const;
   std::uint8_t sensors() const;
   int t(int ms) const { return config_.instant ? 0 : ms; }
@@ -169,6 +184,7 @@ class Device {
   DeviceReply m37(const Bytes &, Clock::time_point);
   DeviceReply m51(const Bytes &, Clock::time_point);
   DeviceReply write_all_tracks(const std::uint8_t *p, std::size_t n, int busy);
+  std::uint16_t to_head(int &busy);
 
   // IC card and SAM.
   DeviceReply i21(const Bytes &, Clock::time_point);
@@ -206,6 +222,9 @@ class Device {
   DeviceReply write_block(const Bytes &d, bool with_sensor);
   DeviceReply value_op(const Bytes &d, bool with_sensor, bool increase);
   std::uint16_t authenticate(const Card &c, int sector) const;
+  unsigned key_bit(const Card &c, int sector) const;
+  bool data_allowed(const Card &c, int sector, int block, int op) const;
+  bool trailer_write_allowed(const Card &c, int sector, const std::uint8_t *next) const;
 
   // Ultralight, SL2 ICS20, printing.
   DeviceReply u31(const Bytes &, Clock::time_point);
@@ -218,6 +237,7 @@ class Device {
   DeviceReply s16(const Bytes &, Clock::time_point);
   DeviceReply s17(const Bytes &, Clock::time_point);
   DeviceReply s19(const Bytes &, Clock::time_point);
+  std::uint16_t to_printer() const;
   DeviceReply p10(const Bytes &, Clock::time_point);
   DeviceReply p20(const Bytes &, Clock::time_point);
   DeviceReply z01(const Bytes &, Clock::time_point);
@@ -233,6 +253,10 @@ class Device {
   Place place_ = Place::None;
   bool at_exit_ = false;
   Clock::time_point exit_since_{};
+
+  // Lasting fault states besides the cartridges (which live in the stackers).
+  bool jammed_ = false;
+  std::array<std::uint8_t, 2> sensor_reads_{};  // 0 as the count says, 2 near-empty, 3 empty
 
   // Settings.
   std::int64_t clock_offset_s_ = 0;  // terminal clock = steady seconds + offset

@@ -42,6 +42,8 @@ void Engine::on_frame(const LineEvent &ev, Clock::time_point now, std::vector<Ou
   // A new command: whatever is still queued of an earlier reply is stale.
   if (state_ != State::Idle) out.push_back({now, 0, {}, 0, true});
   const FaultEffect fx = faults_.decide(ev.code);
+  if (fx.clear_conditions) device_.clear_conditions();
+  if (fx.set_conditions != 0) device_.set_conditions(fx.set_conditions, true);
   if (fx.no_ack) {
     state_ = State::Idle;
     return;

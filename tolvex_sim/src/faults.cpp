@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "device.hpp"
 #include "frame.hpp"
 
 namespace tolvex::sim {
@@ -90,6 +91,11 @@ bool parse_fault_rule(const std::string &text, FaultRule &rule, std::string *err
       {"noise", FaultRule::Noise, true, false, 3, 1, 1000},
       {"acknoise", FaultRule::AckNoise, true, false, 3, 1, 1000},
       {"status", FaultRule::Status, true, true, 0, 0, 0xFFFF},
+      {"jam", FaultRule::Jam, false, false, 0, 0, 0},
+      {"nocartridge", FaultRule::NoCartridge, true, true, 0, 1, 2},
+      {"empty", FaultRule::Empty, true, true, 0, 1, 2},
+      {"low", FaultRule::Low, true, true, 0, 1, 2},
+      {"clear", FaultRule::Clear, false, false, 0, 0, 0},
   };
   for (const Def &d : defs) {
     if (kind != d.name) continue;
@@ -108,7 +114,8 @@ bool parse_fault_rule(const std::string &text, FaultRule &rule, std::string *err
     return true;
   }
   return fail(error, "fault rule '" + text +
-                         "': unknown kind (noack, nak, badbcc, late, split, noise, acknoise, status)");
+                         "': unknown kind (noack, nak, badbcc, late, split, noise, acknoise, status, jam, "
+                         "nocartridge, empty, low, clear)");
 }
 
 FaultEffect FaultPlan::decide(const std::string &code) {
@@ -136,6 +143,17 @@ FaultEffect FaultPlan::decide(const std::string &code) {
         e.has_status = true;
         e.status = static_cast<std::uint16_t>(r.value);
         break;
+      case FaultRule::Jam: e.set_conditions |= condition_bit(Condition::Jam); break;
+      case FaultRule::NoCartridge:
+        e.set_conditions |= condition_bit(r.value == 1 ? Condition::NoCartridge1 : Condition::NoCartridge2);
+        break;
+      case FaultRule::Empty:
+        e.set_conditions |= condition_bit(r.value == 1 ? Condition::Stacker1Empty : Condition::Stacker2Empty);
+        break;
+      case FaultRule::Low:
+        e.set_conditions |= condition_bit(r.value == 1 ? Condition::Stacker1Low : Condition::Stacker2Low);
+        break;
+      case FaultRule::Clear: e.clear_conditions = true; break;
     }
   }
   return e;

@@ -17,6 +17,12 @@
 //            status=W     the command is not run and the reply carries the status word W
 //                         (hex with 0x or decimal) and no data; W is also recorded in the
 //                         terminal's error list
+//   Lasting states, set before the command runs and kept until cleared:
+//            jam          a card sticks in the transport: draws and moves answer 0x2004
+//            nocartridge=S  the cartridge of stacker S (1 or 2) is taken out
+//            empty=S      stacker S reads empty
+//            low=S        stacker S reads near-empty
+//            clear        every lasting state is cleared (cartridges back in)
 //   @P%      the rule fires on each matching command frame with probability P (0-100,
 //            decimals allowed), drawn from the seeded generator
 //   #N       the rule fires only on the Nth matching command frame (1-based)
@@ -26,7 +32,8 @@
 // frame; noack wins over nak, and both win over everything else. Noise bytes are never
 // SOH, ENQ, ACK or NAK.
 //
-// Examples: "M31:status=0x2203@5%", "C31:status=0x2004#3", "all:nak", "C11:late=2500".
+// Examples: "M31:status=0x2203@5%", "C31:status=0x2004#3", "all:nak", "C11:late=2500",
+// "C31:jam#3", "C31:empty=1#10", "C42:clear".
 #pragma once
 
 #include <cstdint>
@@ -37,7 +44,7 @@
 namespace tolvex::sim {
 
 struct FaultRule {
-  enum Kind { NoAck, Nak, BadBcc, Late, Split, Noise, AckNoise, Status };
+  enum Kind { NoAck, Nak, BadBcc, Late, Split, Noise, AckNoise, Status, Jam, NoCartridge, Empty, Low, Clear };
   std::string code;  // empty = every command
   Kind kind = NoAck;
   int value = 0;
@@ -60,6 +67,8 @@ struct FaultEffect {
   int ack_noise = 0;
   bool has_status = false;
   std::uint16_t status = 0;
+  bool clear_conditions = false;  // applied before set_conditions
+  unsigned set_conditions = 0;    // bits 1 << Condition
 };
 
 class FaultPlan {

@@ -45,7 +45,7 @@ Bytes command_frame(const std::string &code, const Bytes &data) {
 void FrameParser::feed(const std::uint8_t *bytes, std::size_t n, Clock::time_point now,
                        std::vector<LineEvent> &out) {
   if (n == 0) return;
-  if (!buf_.empty() && now - last_ > gap_limit_) buf_.clear();  // abandoned frame
+  if (!buf_.empty() && now - last_ > gap_limit_) reset();  // abandoned frame
   last_ = now;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint8_t b = bytes[i];
@@ -64,12 +64,11 @@ void FrameParser::feed(const std::uint8_t *bytes, std::size_t n, Clock::time_poi
   }
 }
 
-// Examines the buffered bytes (buf_[0] is SOH) and completes or rejects the frame.
+// Examines the buffered bytes (buf_[0] is SOH) and completes or refuses the frame.
 void FrameParser::scan(std::vector<LineEvent> &out) {
   for (;;) {
     if (buf_.empty()) return;
     bool bad = false;
-    bool complete = false;
     std::size_t len = 0;
     if (buf_.size() >= 2 && buf_[1] != 0x00) bad = true;
     if (!bad && buf_.size() >= 4) {
@@ -78,30 +77,31 @@ void FrameParser::scan(std::vector<LineEvent> &out) {
     }
     if (!bad && buf_.size() >= 5 && buf_[4] != kStx) bad = true;
     if (!bad && buf_.size() >= 4 && buf_.size() == len + 7) {
+      // The whole frame is here: it is answered once, as a frame or as a refusal.
       if (buf_[5 + len] != kEtx || xor_of(buf_.data() + 1, buf_.data() + 6 + len) != buf_[6 + len]) {
-        bad = true;
+        out.push_back({LineEvent::BadFrame, {}, {}});
       } else {
-        complete = true;
+        LineEvent ev;
+        ev.kind = LineEvent::Frame;
+        ev.code.assign(buf_.begin() + 5, buf_.begin() + 8);
+        ev.data.assign(buf_.begin() + 8, buf_.begin() + 5 + static_cast<std::ptrdiff_t>(len));
+        out.push_back(std::move(ev));
       }
-    }
-    if (complete) {
-      LineEvent ev;
-      ev.kind = LineEvent::Frame;
-      ev.code.assign(buf_.begin() + 5, buf_.begin() + 8);
-      ev.data.assign(buf_.begin() + 8, buf_.begin() + 5 + static_cast<std::ptrdiff_t>(len));
-      out.push_back(std::move(ev));
-      buf_.clear();
+      reset();
       return;
     }
     if (!bad) return;  // need more bytes
-    out.push_back({LineEvent::BadFrame, {}, {}});
-    // Resynchronise: look for the next start byte after the rejected one.
-    Bytes rest(buf_.begin() + 1, buf_.end());
-    buf_.clear();
-    std::size_t k = 0;
-    while (k < rest.size() && rest[k] != kSoh) ++k;
-    if (k == rest.size()) return;
-    buf_.assign(rest.begin() + static_cast<std::ptrdiff_t>(k), rest.end());
+    // Refused at the header. A frame that began among bytes already refused is not answered.
+    if (!quiet_) out.push_back({LineEvent::BadFrame, {}, {}});
+    const std::size_t refused = buf_.size();
+    std::size_t k = 1;
+    while (k < refused && buf_[k] != kSoh) ++k;
+    if (k == refused) {
+      reset();
+      return;
+    }
+    buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(k));
+    quiet_ = true;
   }
 }
 

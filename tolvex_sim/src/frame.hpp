@@ -42,10 +42,16 @@ struct LineEvent {
 };
 
 // Turns received bytes into command frames and handshake bytes. Outside a frame every
-// byte other than SOH, ENQ, ACK and NAK is ignored. A frame whose header, ETX or block
-// check is wrong is reported as BadFrame and scanning resumes after its start byte, so
-// a real frame hidden behind garbage is still found. A frame left unfinished for longer
-// than the gap limit is dropped when the next byte arrives.
+// byte other than SOH, ENQ, ACK and NAK is ignored. Each refused frame is reported as
+// BadFrame once:
+// - a frame whose length has fully arrived but whose ETX or block check is wrong is
+//   dropped whole, and scanning goes on with the bytes after it;
+// - a frame refused at its header (second byte, length or STX) is dropped and scanning
+//   resumes after its start byte, so a real frame hidden behind garbage is still found;
+//   a start byte among the refused header bytes that leads to another refusal is
+//   dropped silently, so one piece of garbage never draws several answers.
+// A frame left unfinished for longer than the gap limit is dropped when the next byte
+// arrives.
 class FrameParser {
  public:
   explicit FrameParser(std::chrono::milliseconds gap_limit = std::chrono::milliseconds(500))
@@ -57,13 +63,17 @@ class FrameParser {
 
   // True while part of a frame is buffered.
   bool in_frame() const { return !buf_.empty(); }
-  void reset() { buf_.clear(); }
+  void reset() {
+    buf_.clear();
+    quiet_ = false;
+  }
 
  private:
   void scan(std::vector<LineEvent> &out);
 
   std::chrono::milliseconds gap_limit_;
-  Bytes buf_;  // starts with SOH when not empty
+  Bytes buf_;              // starts with SOH when not empty
+  bool quiet_ = false;     // the buffered frame began among header bytes already refused
   Clock::time_point last_{};
 };
 

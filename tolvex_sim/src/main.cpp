@@ -1,9 +1,11 @@
 // tolvex_sim: a simulated card terminal on a pseudo-terminal or a serial device.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,9 +18,39 @@ constexpr const char *kFaultHelp =
     "KIND: noack (no ACK, command not run), nak (frame refused with NAK), badbcc=N (reply sent with a wrong "
     "block check N times, default 1), late=MS (reply held back MS ms), split=N (reply in N pieces, 20 ms apart, "
     "default 2), noise=N (N noise bytes before the reply, default 3), acknoise=N (N noise bytes before the ACK, "
-    "default 3), status=W (reply with status word W, e.g. 0x2004, command not run). @P% fires with probability "
-    "P, #N only on the Nth matching frame, neither on every frame. Examples: M31:status=0x2203@5% "
-    "C31:status=0x2004#3 all:nak C11:late=2500";
+    "default 3), status=W (reply with status word W, e.g. 0x2004, command not run). Lasting states, set before "
+    "the command runs and kept until cleared: jam (a card sticks in the transport; draws and moves answer "
+    "0x2004), nocartridge=S (stacker S, 1 or 2, loses its cartridge), empty=S (stacker S reads empty), low=S "
+    "(stacker S reads near-empty), clear (clears them all). @P% fires with probability P, #N only on the Nth "
+    "matching frame, neither on every frame. Examples: M31:status=0x2203@5% C31:status=0x2004#3 all:nak "
+    "C11:late=2500 C31:jam#3 C42:clear";
+
+// Real-time signals that set a lasting state: SIGRTMIN+1 and on, in this order.
+constexpr tolvex::sim::Condition kSignalConditions[] = {
+    tolvex::sim::Condition::Jam,           tolvex::sim::Condition::NoCartridge1,  tolvex::sim::Condition::NoCartridge2,
+    tolvex::sim::Condition::Stacker1Empty, tolvex::sim::Condition::Stacker2Empty, tolvex::sim::Condition::Stacker1Low,
+    tolvex::sim::Condition::Stacker2Low};
+
+bool set_media(tolvex::sim::CardMedia &m, const std::string &list, std::string &error) {
+  m = {false, false, false};
+  std::size_t pos = 0;
+  while (pos <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', pos), list.size());
+    const std::string item = list.substr(pos, comma - pos);
+    if (item == "ms") {
+      m.ms = true;
+    } else if (item == "ic") {
+      m.ic = true;
+    } else if (item == "rf") {
+      m.rf = true;
+    } else if (!item.empty() || list.empty()) {
+      error = "--card-media: '" + item + "' is none of ms, ic, rf";
+      return false;
+    }
+    pos = comma + 1;
+  }
+  return true;
+}
 
 bool set_time(tolvex::sim::MechanicalTimes &t, const std::string &setting, std::string &error) {
   const auto eq = setting.find('=');
@@ -63,7 +95,14 @@ int main(int argc, char **argv) {
   CLI::App app{
       "tolvex_sim: a simulated self-service card terminal. It creates a pseudo-terminal, prints its path on "
       "standard output and answers the terminal's protocol on it until SIGINT or SIGTERM. SIGUSR1 takes a card "
-      "waiting at the exit."};
+      "waiting at the exit. SIGUSR2 is an operator's service visit: it takes any card out of the transport (a "
+      "stuck card, one left by a full capture box, one at the exit), empties the capture box and clears every "
+      "lasting state. SIGRTMIN+1 to SIGRTMIN+7 set a lasting state: a jam, no cartridge in stacker 1, in "
+      "stacker 2, stacker 1 empty, stacker 2 empty, stacker 1 near-empty, stacker 2 near-empty. \"C14\" "
+      "answers the status list: the conditions that hold now (jam 0x2004, no cartridge 0x2113/0x2114/0x2115, "
+      "empty 0x2105/0x2106/0x2104, near-empty 0x2107/0x2108, full 0x2111/0x2112, capture box full 0x2109), "
+      "empty when all is well; \"C15\" answers the error list: the last eight errors reported, cleared by "
+      "\"C42\"."};
   tolvex::sim::Options o;
   o.instant = false;
   std::vector<std::string> faults;
@@ -72,6 +111,7 @@ int main(int argc, char **argv) {
   bool trace = false;
   std::string trace_file;
   int cards1 = 100, cards2 = 100;
+  std::string media = "ms,ic,rf";
 
   app.add_option("--device", o.device, "Serve this serial device (e.g. /dev/ttyUSB1 on a null-modem cable) "
                                        "instead of creating a pseudo-terminal");
@@ -85,7 +125,8 @@ int main(int argc, char **argv) {
   app.add_option("--fault", faults, kFaultHelp);
   app.add_option("--exit-take", exit_take,
                  "A card ejected to the exit is taken after MS ms; 0 at once, -1 only when the program gets "
-                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant");
+                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant. With a "
+                 "capture time set (\"C23\", n x 10 s), a card left at the exit that long is captured");
   app.add_option("--baud", o.baud, "Line speed at start; \"C26\" changes it")
       ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
       ->capture_default_str();
@@ -97,16 +138,48 @@ int main(int argc, char **argv) {
   app.add_option("--capture-capacity", o.capture_capacity, "Cards the capture box holds")
       ->check(CLI::Range(0, 100000))
       ->capture_default_str();
+  app.add_option("--capture-count", o.capture_count, "Cards already in the capture box at start")
+      ->check(CLI::Range(0, 100000))
+      ->capture_default_str();
+  const std::map<std::string, int> places{{"ms", 1}, {"ic", 2}, {"rf", 3}, {"feeder", 4}, {"print", 5}};
+  app.add_option("--card-inside", o.card_inside,
+                 "Start with a card in the transport at POSITION: ms (magnetic head), ic (IC contacts), rf (RF "
+                 "antenna), feeder or print")
+      ->transform(CLI::CheckedTransformer(places, CLI::ignore_case))
+      ->option_text("POSITION");
+  app.add_option("--card-media", media,
+                 "Media every card carries, a comma-separated subset of ms,ic,rf; a card without the stripe "
+                 "reads as blank (0x2209) and refuses writes (0x2202), one without the chip gives no answer to "
+                 "reset (0x2204), one without the RF part is not found in the field (0x2305)")
+      ->capture_default_str();
   app.add_option("--time", times,
                  "Mechanical time NAME=MS (repeatable); NAME one of draw (900), move (400), eject (600), "
-                 "capture (900), collect (900), ms (700), ic (150), rf (40), print (1500)");
+                 "capture (900), collect (900), ms (700), ic (150), rf (40), print (1500). Times under which a "
+                 "command (e.g. \"M37\": draw + ms) would run past its reply window are refused");
 
   CLI11_PARSE(app, argc, argv);
 
   o.stacker_cards[0] = cards1;
   o.stacker_cards[1] = cards2;
-  if (o.stacker_capacity < cards1 || o.stacker_capacity < cards2)
-    o.stacker_capacity = std::max(cards1, cards2);
+  for (int i = 0; i < 2; ++i) {
+    if (o.stacker_cards[i] > o.stacker_capacity) {
+      std::cerr << "tolvex_sim: --cards" << i + 1 << " " << o.stacker_cards[i] << " is more than the stacker "
+                << "capacity of " << o.stacker_capacity << " (--stacker-capacity)\n";
+      return 2;
+    }
+  }
+  if (o.capture_count > o.capture_capacity) {
+    std::cerr << "tolvex_sim: --capture-count " << o.capture_count << " is more than the capture box holds ("
+              << o.capture_capacity << ", --capture-capacity)\n";
+    return 2;
+  }
+  {
+    std::string err;
+    if (!set_media(o.card_media, media, err)) {
+      std::cerr << "tolvex_sim: " << err << "\n";
+      return 2;
+    }
+  }
   o.exit_take_ms = exit_take != -2 ? exit_take : (o.instant ? 0 : 3000);
   if (o.exit_take_ms < -1) {
     std::cerr << "tolvex_sim: --exit-take must be -1 or more\n";
@@ -124,6 +197,10 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
+  if (const std::string err = tolvex::sim::check_times(o.times); !err.empty()) {
+    std::cerr << "tolvex_sim: --time: " << err << "\n";
+    return 2;
+  }
 
   // Signals are taken synchronously by this thread; every other thread inherits the mask.
   sigset_t set;
@@ -131,6 +208,8 @@ int main(int argc, char **argv) {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGUSR2);
+  for (int i = 1; i <= 7; ++i) sigaddset(&set, SIGRTMIN + i);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
   tolvex::sim::Simulator sim(o);
@@ -152,6 +231,14 @@ int main(int argc, char **argv) {
     if (sigwait(&set, &sig) != 0) continue;
     if (sig == SIGUSR1) {
       sim.take_card();  // the customer takes the card at the exit
+      continue;
+    }
+    if (sig == SIGUSR2) {
+      sim.service();
+      continue;
+    }
+    if (sig >= SIGRTMIN + 1 && sig <= SIGRTMIN + 7) {
+      sim.set_condition(kSignalConditions[sig - SIGRTMIN - 1]);
       continue;
     }
     break;

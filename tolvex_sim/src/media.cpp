@@ -11,7 +11,14 @@ namespace {
 
 DeviceReply status(std::uint16_t s) { return DeviceReply{s, {}, 0, 0}; }
 
-constexpr std::size_t kTrackMax = 200;  // longest text one track takes
+// What each track can hold: track 1 up to 76 characters from 0x20-0x5F, tracks 2 and
+// 3 up to 37 and 104 characters from 0x30-0x3F.
+bool track_fits(std::size_t track, const std::string &text) {
+  static constexpr std::size_t longest[] = {76, 37, 104};
+  const char lo = track == 0 ? 0x20 : 0x30, hi = track == 0 ? 0x5F : 0x3F;
+  return text.size() <= longest[track] &&
+         std::all_of(text.begin(), text.end(), [lo, hi](char c) { return c >= lo && c <= hi; });
+}
 constexpr std::uint8_t kTransportAccess[4] = {0xFF, 0x07, 0x80, 0x69};
 constexpr char kUltralightKey[] = "BREAKMEIFYOUCAN!";  // the card's key as delivered
 
@@ -51,6 +58,49 @@ bool valid_access(const std::uint8_t *a) {
   return (c1 ^ nc1) == 0x0F && (c2 ^ nc2) == 0x0F && (c3 ^ nc3) == 0x0F;
 }
 
+// Access conditions of a sector (the card's public access table). Each block group has a
+// condition C1 C2 C3 (read as a number 0-7); the permissions say which keys may do an
+// operation: bit 0 key A, bit 1 key B.
+constexpr unsigned kA = 1, kB = 2, kAB = 3, kNever = 0;
+enum DataOp { kRead, kWrite, kIncrement, kDecrement };
+constexpr unsigned kDataAccess[8][4] = {
+    {kAB, kAB, kAB, kAB},           // 000: transport configuration
+    {kAB, kNever, kNever, kAB},     // 001: value block, decrement only
+    {kAB, kNever, kNever, kNever},  // 010: read only
+    {kB, kB, kNever, kNever},       // 011
+    {kAB, kB, kNever, kNever},      // 100
+    {kB, kNever, kNever, kNever},   // 101
+    {kAB, kB, kB, kAB},             // 110: value block, recharged with key B
+    {kNever, kNever, kNever, kNever},
+};
+enum TrailerPart { kWriteKeyA, kReadAccess, kWriteAccess, kReadKeyB, kWriteKeyB };
+constexpr unsigned kTrailerAccess[8][5] = {
+    {kA, kA, kNever, kA, kA},              // 000
+    {kA, kA, kA, kA, kA},                  // 001: transport configuration
+    {kNever, kA, kNever, kA, kNever},      // 010
+    {kB, kAB, kB, kNever, kB},             // 011
+    {kB, kAB, kNever, kNever, kB},         // 100
+    {kNever, kAB, kB, kNever, kNever},     // 101
+    {kNever, kAB, kNever, kNever, kNever}, // 110
+    {kNever, kAB, kNever, kNever, kNever}, // 111
+};
+
+const std::uint8_t *trailer_of(const Card &c, int sector) {
+  return c.classic.data() + (first_block(sector) + sector_count_blocks(sector) - 1) * 16;
+}
+
+// Block group of a block: one per block in small sectors, groups of five in large ones.
+int group_of(int sector, int block) {
+  if (is_trailer(sector, block)) return 3;
+  return sector < 32 ? block : block / 5;
+}
+
+int condition_of(const std::uint8_t *trailer, int group) {
+  const std::uint8_t *a = trailer + 6;
+  const int c1 = (a[1] >> (4 + group)) & 1, c2 = (a[2] >> group) & 1, c3 = (a[2] >> (4 + group)) & 1;
+  return c1 << 2 | c2 << 1 | c3;
+}
+
 Bytes sw(std::uint16_t w, const Bytes &data = {}) {
   Bytes out{static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w & 0xFF)};
   out.insert(out.end(), data.begin(), data.end());
@@ -70,9 +120,10 @@ bool unwrap_apdu(const Bytes &d, Bytes &apdu) {
 
 // ---- cards ----
 
-Card Card::fresh(std::uint32_t serial) {
+Card Card::fresh(std::uint32_t serial, CardMedia media) {
   Card c;
   c.serial = serial;
+  c.media = media;
   const auto u = c.uid();
   // Classic: manufacturer block, transport trailers, zero data blocks.
   std::memcpy(c.classic.data(), u.data(), 4);
@@ -114,12 +165,21 @@ std::array<std::uint8_t, 4> Card::uid() const {
 
 // ---- magnetic stripe ----
 
+// Every magnetic command passes the card under the head: it needs the card inside (not
+// at the exit) and a transport that moves.
+std::uint16_t Device::to_head(int &busy) {
+  if (!inside()) return st::kNoCard;
+  if (jammed_) return st::kJam;
+  busy = move_to(Place::Ms) + t(config_.times.ms);
+  return st::kOk;
+}
+
 DeviceReply Device::m31(const Bytes &d, Clock::time_point) {
   if (d.size() != 1 || d[0] < 1 || d[0] > 3) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  const int busy = move_to(Place::Ms) + t(config_.times.ms);
+  int busy = 0;
+  if (const auto e = to_head(busy)) return status(e);
   const std::string &track = card_->tracks[d[0] - 1];
-  if (track.empty()) return {st::kMsBlank, {}, busy, 0};
+  if (track.empty() || !card_->media.ms) return {st::kMsBlank, {}, busy, 0};
   Bytes out(track.begin(), track.end());
   out.push_back(0x00);
   return {0, out, busy, 0};
@@ -127,11 +187,12 @@ DeviceReply Device::m31(const Bytes &d, Clock::time_point) {
 
 DeviceReply Device::m33(const Bytes &d, Clock::time_point) {
   if (d.size() < 1 || d[0] < 1 || d[0] > 3) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  const int busy = move_to(Place::Ms) + t(config_.times.ms);
+  int busy = 0;
+  if (const auto e = to_head(busy)) return status(e);
+  const std::size_t k = d[0] - 1u;
   std::string text(d.begin() + 1, std::find(d.begin() + 1, d.end(), 0x00));
-  if (text.size() > kTrackMax) return {st::kMsWrite, {}, busy, 0};
-  card_->tracks[d[0] - 1] = text;
+  if (!card_->media.ms || !track_fits(k, text)) return {st::kMsWrite, {}, busy, 0};
+  card_->tracks[k] = text;
   return {0, {}, busy, 0};
 }
 
@@ -157,7 +218,7 @@ DeviceReply Device::write_all_tracks(const std::uint8_t *p, std::size_t n, int b
     if (end == p + n) break;
   }
   for (std::size_t k = 0; k < count; ++k)
-    if (parts[k].size() > kTrackMax) return {st::kMsWrite, {}, busy, 0};
+    if (!card_->media.ms || !track_fits(k, parts[k])) return {st::kMsWrite, {}, busy, 0};
   for (std::size_t k = 0; k < count; ++k) card_->tracks[k] = parts[k];
   return {0, {}, busy, 0};
 }
@@ -165,8 +226,8 @@ DeviceReply Device::write_all_tracks(const std::uint8_t *p, std::size_t n, int b
 // Track 1, 0x00, track 2, 0x00, track 3 (a trailing zero byte is allowed). Tracks
 // left out at the end keep what they hold.
 DeviceReply Device::m36(const Bytes &d, Clock::time_point) {
-  if (!card_) return status(st::kNoCard);
-  const int busy = move_to(Place::Ms) + t(config_.times.ms);
+  int busy = 0;
+  if (const auto e = to_head(busy)) return status(e);
   return write_all_tracks(d.data(), d.size(), busy);
 }
 
@@ -182,9 +243,9 @@ DeviceReply Device::m37(const Bytes &d, Clock::time_point now) {
 // track's text followed by a zero byte.
 DeviceReply Device::m35(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  const int busy = move_to(Place::Ms) + t(config_.times.ms);
-  if (card_->tracks[0].empty() && card_->tracks[1].empty() && card_->tracks[2].empty())
+  int busy = 0;
+  if (const auto e = to_head(busy)) return status(e);
+  if (!card_->media.ms || (card_->tracks[0].empty() && card_->tracks[1].empty() && card_->tracks[2].empty()))
     return {st::kMsBlank, {}, busy, 0};
   Bytes out{0x00};
   for (std::size_t k = 0; k < 3; ++k)
@@ -202,7 +263,7 @@ DeviceReply Device::m51(const Bytes &, Clock::time_point) { return {0, {}, t(con
 
 DeviceReply Device::i21(const Bytes &, Clock::time_point) {
   if (!card_) return status(st::kNoCard);
-  if (place_ != Place::Ic) return status(st::kIcContact);
+  if (place_ != Place::Ic || !card_->media.ic) return status(st::kIcContact);  // no chip: no answer to reset
   card_->ic_powered = true;
   card_->ic_df = -1;
   card_->ic_ef = -1;
@@ -334,18 +395,45 @@ Bytes Device::sam_apdu(const Bytes &apdu) {
 DeviceReply Device::rf_card(bool with_sensor, Card *&c) {
   c = nullptr;
   if (!card_) return status(with_sensor ? st::kNoCard : st::kNoRfCard);
-  if (place_ != Place::Rf) return status(st::kNoRfCard);
+  if (place_ != Place::Rf || !card_->media.rf) return status(st::kNoRfCard);
   c = &*card_;
   return status(st::kOk);
 }
 
 // The terminal authenticates with its key (of the selected type) for the sector.
 std::uint16_t Device::authenticate(const Card &c, int sector) const {
-  const std::uint8_t *trailer = c.classic.data() + (first_block(sector) + sector_count_blocks(sector) - 1) * 16;
+  const std::uint8_t *trailer = trailer_of(c, sector);
   const auto &k = keys_[0][static_cast<std::size_t>(sector)];
   const bool ok = key_type_ == 2 ? std::equal(k.begin() + 6, k.end(), trailer + 10)
                                  : std::equal(k.begin(), k.begin() + 6, trailer);
   return ok ? st::kOk : st::kRfAuth;
+}
+
+// The permission bit of the selected key. Key B serves for nothing in a sector whose
+// trailer lets key B be read: the card then refuses every access made with it.
+unsigned Device::key_bit(const Card &c, int sector) const {
+  if (key_type_ != 2) return kA;
+  return (kTrailerAccess[condition_of(trailer_of(c, sector), 3)][kReadKeyB] != kNever) ? 0u : kB;
+}
+
+namespace {
+bool may(unsigned permission, unsigned key) { return (permission & key) != 0; }
+}  // namespace
+
+bool Device::data_allowed(const Card &c, int sector, int block, int op) const {
+  return may(kDataAccess[condition_of(trailer_of(c, sector), group_of(sector, block))][op], key_bit(c, sector));
+}
+
+// A trailer write changes key A, the access bytes and key B; each part that changes needs
+// its own permission.
+bool Device::trailer_write_allowed(const Card &c, int sector, const std::uint8_t *next) const {
+  const std::uint8_t *now = trailer_of(c, sector);
+  const unsigned *p = kTrailerAccess[condition_of(now, 3)];
+  const unsigned key = key_bit(c, sector);
+  const bool key_a = !std::equal(now, now + 6, next), access = !std::equal(now + 6, now + 10, next + 6),
+             key_b = !std::equal(now + 10, now + 16, next + 10);
+  return (!key_a || may(p[kWriteKeyA], key)) && (!access || may(p[kWriteAccess], key)) &&
+         (!key_b || may(p[kWriteKeyB], key)) && key != 0;
 }
 
 DeviceReply Device::read_block(const Bytes &d, bool with_sensor) {
@@ -359,7 +447,14 @@ DeviceReply Device::read_block(const Bytes &d, bool with_sensor) {
   Bytes out{d[0], d[1]};
   const std::uint8_t *p = block_ptr(*c, s, b);
   out.insert(out.end(), p, p + 16);
-  if (is_trailer(s, b)) std::fill(out.begin() + 2, out.begin() + 8, 0x00);  // key A never reads back
+  if (is_trailer(s, b)) {
+    const unsigned *perm = kTrailerAccess[condition_of(p, 3)];
+    if (!may(perm[kReadAccess], key_bit(*c, s))) return status(st::kRfAuth);
+    std::fill(out.begin() + 2, out.begin() + 8, 0x00);  // key A never reads back
+    if (!may(perm[kReadKeyB], key_bit(*c, s))) std::fill(out.begin() + 12, out.end(), 0x00);
+  } else if (!data_allowed(*c, s, b, kRead)) {
+    return status(st::kRfAuth);
+  }
   return {0, out, t(config_.times.rf), 0};
 }
 
@@ -371,7 +466,12 @@ DeviceReply Device::write_block(const Bytes &d, bool with_sensor) {
   const int s = d[0], b = d[1];
   if (!valid_block(s, b) || (s == 0 && b == 0)) return status(st::kRfWrite);
   if (const auto a = authenticate(*c, s)) return status(a);
-  if (is_trailer(s, b) && !valid_access(d.data() + 8)) return status(st::kRfWrite);
+  if (is_trailer(s, b)) {
+    if (!trailer_write_allowed(*c, s, d.data() + 2)) return status(st::kRfAuth);
+    if (!valid_access(d.data() + 8)) return status(st::kRfWrite);
+  } else if (!data_allowed(*c, s, b, kWrite)) {
+    return status(st::kRfAuth);
+  }
   std::copy(d.begin() + 2, d.end(), block_ptr(*c, s, b));
   return {0, {}, t(config_.times.rf), 0};
 }
@@ -384,6 +484,7 @@ DeviceReply Device::value_op(const Bytes &d, bool with_sensor, bool increase) {
   const int s = d[0], b = d[1];
   if (!valid_block(s, b) || is_trailer(s, b) || (s == 0 && b == 0)) return status(st::kRfValue);
   if (const auto a = authenticate(*c, s)) return status(a);
+  if (!data_allowed(*c, s, b, increase ? kIncrement : kDecrement)) return status(st::kRfAuth);
   std::uint8_t *p = block_ptr(*c, s, b);
   if (!is_value_block(p)) return status(st::kRfValue);
   const auto v = static_cast<std::uint32_t>(get_le32(p));
@@ -404,8 +505,10 @@ DeviceReply Device::r42(const Bytes &d, Clock::time_point) { return value_op(d, 
 DeviceReply Device::r43(const Bytes &d, Clock::time_point) { return value_op(d, false, true); }
 DeviceReply Device::r44(const Bytes &d, Clock::time_point) { return value_op(d, false, false); }
 
-// Sector image: sector, 0x00, then the sector's data blocks (all but the trailer) with
-// one 0x00 between two blocks: 52 bytes for sectors 0-31, 256 for sectors 32-39.
+// Sector image, the same for reading ("R36") and writing ("R37"): sector, 0x00, then the
+// sector's data blocks (all but the trailer) with one 0x00 between two blocks: 52 bytes
+// for sectors 0-31 (blocks at 2, 19 and 36), 256 for sectors 32-39. Written images may
+// carry anything in the separator bytes.
 DeviceReply Device::r36(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   Card *c = nullptr;
@@ -414,8 +517,10 @@ DeviceReply Device::r36(const Bytes &d, Clock::time_point) {
   const int s = d[0];
   if (s >= 40) return status(st::kRfRead);
   if (const auto a = authenticate(*c, s)) return status(a);
-  Bytes out{d[0], 0x00};
   const int n = sector_count_blocks(s) - 1;
+  for (int b = 0; b < n; ++b)
+    if (!data_allowed(*c, s, b, kRead)) return status(st::kRfAuth);
+  Bytes out{d[0], 0x00};
   for (int b = 0; b < n; ++b) {
     if (b > 0) out.push_back(0x00);
     const std::uint8_t *p = block_ptr(*c, s, b);
@@ -424,9 +529,8 @@ DeviceReply Device::r36(const Bytes &d, Clock::time_point) {
   return {0, out, t(config_.times.rf * n), 0};
 }
 
-// Sector, then each data block followed by one separator byte (ignored): 1 + 3 x 17 =
-// 52 bytes for sectors 0-31, 1 + 15 x 17 = 256 bytes for sectors 32-39. Block 0 of
-// sector 0 is the manufacturer block: its bytes must match what it holds.
+// The image of "R36". Block 0 of sector 0 is the manufacturer block: its bytes must
+// match what it holds.
 DeviceReply Device::r37(const Bytes &d, Clock::time_point) {
   if (d.empty()) return status(st::kBadFrame);
   const int s = d[0];
@@ -436,8 +540,10 @@ DeviceReply Device::r37(const Bytes &d, Clock::time_point) {
   DeviceReply r = rf_card(true, c);
   if (!c) return r;
   if (const auto a = authenticate(*c, s)) return status(a);
-  if (s == 0 && !std::equal(d.begin() + 1, d.begin() + 17, c->classic.begin())) return status(st::kRfWrite);
-  for (int b = 0; b < n; ++b) std::copy_n(d.begin() + 1 + b * 17, 16, block_ptr(*c, s, b));
+  for (int b = s == 0 ? 1 : 0; b < n; ++b)
+    if (!data_allowed(*c, s, b, kWrite)) return status(st::kRfAuth);
+  if (s == 0 && !std::equal(d.begin() + 2, d.begin() + 18, c->classic.begin())) return status(st::kRfWrite);
+  for (int b = 0; b < n; ++b) std::copy_n(d.begin() + 2 + b * 17, 16, block_ptr(*c, s, b));
   return {0, {}, t(config_.times.rf * n), 0};
 }
 
@@ -451,13 +557,17 @@ DeviceReply Device::r54(const Bytes &d, Clock::time_point) {
   if (!c) return r;
   if (const auto a = authenticate(*c, s)) return status(a);
   std::uint8_t *trailer = block_ptr(*c, s, sector_count_blocks(s) - 1);
+  std::array<std::uint8_t, 16> next{};
+  std::copy(trailer, trailer + 16, next.begin());
   if (d.size() == 17) {
-    if (!valid_access(d.data() + 7)) return status(st::kRfWrite);
-    std::copy(d.begin() + 1, d.end(), trailer);
+    std::copy(d.begin() + 1, d.end(), next.begin());
   } else {
-    std::copy(d.begin() + 1, d.begin() + 7, trailer);
-    std::copy(d.begin() + 7, d.end(), trailer + 10);
+    std::copy(d.begin() + 1, d.begin() + 7, next.begin());
+    std::copy(d.begin() + 7, d.end(), next.begin() + 10);
   }
+  if (!trailer_write_allowed(*c, s, next.data())) return status(st::kRfAuth);
+  if (!valid_access(next.data() + 6)) return status(st::kRfWrite);
+  std::copy(next.begin(), next.end(), trailer);
   return {0, {}, t(config_.times.rf), 0};
 }
 
@@ -500,7 +610,7 @@ DeviceReply Device::r56(const Bytes &d, Clock::time_point) {
 DeviceReply Device::r61(const Bytes &d, Clock::time_point) { return r62(d, {}); }
 
 DeviceReply Device::r62(const Bytes &, Clock::time_point) {
-  if (!card_ || place_ != Place::Rf) return status(st::kNoRfCard);
+  if (!card_ || place_ != Place::Rf || !card_->media.rf) return status(st::kNoRfCard);
   const auto u = card_->uid();
   return {0, Bytes(u.begin(), u.end()), t(config_.times.rf), 0};
 }
@@ -673,22 +783,27 @@ DeviceReply Device::s19(const Bytes &d, Clock::time_point) {
 // ---- printing: P10 prints one line (text up to a zero byte), P20 erases the card,
 // Z01 reads back the line count (2 bytes, high first) and the lines separated by '/'.
 
+std::uint16_t Device::to_printer() const {
+  if (!inside()) return st::kNoCard;
+  return jammed_ ? st::kJam : st::kOk;
+}
+
 DeviceReply Device::p10(const Bytes &d, Clock::time_point) {
-  if (!card_) return status(st::kNoCard);
+  if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.print);
   card_->printed.emplace_back(d.begin(), std::find(d.begin(), d.end(), 0x00));
   return {0, {}, busy, 0};
 }
 
 DeviceReply Device::p20(const Bytes &, Clock::time_point) {
-  if (!card_) return status(st::kNoCard);
+  if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.print);
   card_->printed.clear();
   return {0, {}, busy, 0};
 }
 
 DeviceReply Device::z01(const Bytes &, Clock::time_point) {
-  if (!card_) return status(st::kNoCard);
+  if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.move);
   const auto n = card_->printed.size();
   Bytes out{static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)};

@@ -48,6 +48,9 @@ DeviceConfig device_config(const Options &o) {
   c.times = o.times;
   c.seed = o.seed;
   c.baud = o.baud;
+  c.capture_count = o.capture_count;
+  c.card_inside = o.card_inside;
+  c.media = o.card_media;
   return c;
 }
 
@@ -356,6 +359,33 @@ void Simulator::take_card() {
   impl_->device.take_card(Clock::now());
 }
 
+void Simulator::set_condition(Condition condition, bool on) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.set_conditions(condition_bit(condition), on);
+}
+
+void Simulator::clear_conditions() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.clear_conditions();
+}
+
+void Simulator::service() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.clear_transport();
+  impl_->device.set_capture_count(0);
+  impl_->device.clear_conditions();
+}
+
+void Simulator::clear_transport() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.clear_transport();
+}
+
+void Simulator::empty_capture_box() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.set_capture_count(0);
+}
+
 void Simulator::set_stacker(int stacker, int cards, bool cartridge) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->device.set_stacker(stacker - 1, cards, cartridge);
@@ -378,6 +408,7 @@ bool Simulator::card_inside() const {
 
 int Simulator::capture_count() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->device.place(Clock::now());  // a card left at the exit may have been captured by now
   return impl_->device.capture_count();
 }
 

@@ -188,11 +188,11 @@ TEST_F(E2E, MagneticStripeAndIcCard) {
   EXPECT_EQ(pos, o.data.size());
   Bytes all = text("ONE");
   all.push_back(0);
-  for (char c : std::string("TWO")) all.push_back(static_cast<std::uint8_t>(c));
+  for (char c : std::string("222")) all.push_back(static_cast<std::uint8_t>(c));
   all.push_back(0);
-  for (char c : std::string("THREE")) all.push_back(static_cast<std::uint8_t>(c));
+  for (char c : std::string("33333")) all.push_back(static_cast<std::uint8_t>(c));
   EXPECT_EQ(run([&] { return ms_all_wt(0, all.data(), static_cast<std::uint32_t>(all.size())); }).result, 0);
-  EXPECT_EQ(cstr(run([] { return ms_rd(3); }).data, 0), "THREE");
+  EXPECT_EQ(cstr(run([] { return ms_rd(3); }).data, 0), "33333");
   EXPECT_EQ(run([] { return ms_clean(); }).result, 0);
   const std::uint8_t coerc = '3';
   EXPECT_EQ(run([&] { return exe_cmd("C48", &coerc, 1); }).result, 0);
@@ -262,20 +262,19 @@ TEST_F(E2E, MifareClassicKeysValuesAndSectors) {
   EXPECT_EQ(o.data[6], static_cast<std::uint8_t>(~1015 & 0xFF));
   EXPECT_EQ(status_of(run([] { return mi_bal_inc(2, 1, 1); })), 0x2306);
 
-  // Sector write and read in the 51-byte form.
+  // Sector write and read in the 51-byte form: a read gives back the image written, the
+  // sector number in front.
   std::uint8_t sec[51] = {};
-  for (int b = 0; b < 3; ++b) std::memset(sec + b * 17, 'p' + b, 16);
+  for (int b = 0; b < 3; ++b) std::memset(sec + 1 + b * 17, 'p' + b, 16);
   EXPECT_EQ(run([&] { return mi_wt_sct(3, sec); }).result, 0);
   o = run([] { return mi_rd_sct(3); });
-  ASSERT_GE(o.data.size(), 52u);
-  EXPECT_EQ(o.data[2], 'p');
-  EXPECT_EQ(o.data[19], 'q');
-  EXPECT_EQ(o.data[36], 'r');
-  EXPECT_EQ(o.data[18], 0);
+  Bytes image{3};
+  image.insert(image.end(), sec, sec + 51);
+  EXPECT_EQ(o.data, image);
   // The 256-byte form for a 16-block sector.
   Bytes big(256, 0);
   big[0] = 36;
-  for (int b = 0; b < 15; ++b) std::memset(big.data() + 1 + b * 17, 'A' + b, 16);
+  for (int b = 0; b < 15; ++b) std::memset(big.data() + 2 + b * 17, 'A' + b, 16);
   EXPECT_EQ(run([&] { return exe_cmd("R37", big.data(), 256); }).result, 0);
   EXPECT_EQ(run([] { return mi_rd_blk(36, 14); }).data.at(2), 'A' + 14);
 
@@ -287,8 +286,9 @@ TEST_F(E2E, MifareClassicKeysValuesAndSectors) {
   EXPECT_EQ(status_of(o), 0x2302);
   EXPECT_EQ(run([&] { return mi_cng_tm_key(5, keys12); }).result, 0);
   EXPECT_EQ(run([] { return mi_rd_blk(5, 0); }).result, 0);
-  EXPECT_EQ(run([] { return mi_sel_key(2); }).result, 0);  // key B is still the transport key
-  EXPECT_EQ(run([] { return mi_rd_blk(5, 0); }).result, 0);
+  // Key B is still the transport key, but the transport trailer lets it be read: refused.
+  EXPECT_EQ(run([] { return mi_sel_key(2); }).result, 0);
+  EXPECT_EQ(status_of(run([] { return mi_rd_blk(5, 0); })), 0x2302);
   EXPECT_EQ(run([] { return mi_sel_key(1); }).result, 0);
   const std::uint8_t keys16[16] = {9, 9, 9, 9, 9, 9, 0xFF, 0x07, 0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(run([&] { return mi_cng_card_key(6, 1, keys16); }).result, 0);
@@ -577,9 +577,10 @@ TEST_F(E2E, MifarePageOperationsOnAFreshCard) {
   ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
   EXPECT_EQ(run([] { return mi_det(); }).data.size(), 4u);
   // "Change" with the transport key: terminal, all sectors; terminal, sector 39; card,
-  // sector 39 with the access bytes FF 07 80 69.
+  // sector 39 with the access bytes 7F 07 88 69 (data blocks open to both keys, key B kept
+  // secret, so that key B may be used).
   const Bytes key12{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  const Bytes key16{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07, 0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes key16{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x07, 0x88, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(run([&] { return mi_cng_all_tm_key(key12.data()); }).result, 0);
   EXPECT_EQ(run([&] { return mi_cng_tm_key(39, key12.data()); }).result, 0);
   EXPECT_EQ(run([&] { return mi_cng_card_key(39, 1, key16.data()); }).result, 0);
@@ -601,7 +602,7 @@ TEST_F(E2E, MifarePageOperationsOnAFreshCard) {
   Bytes sector(256, 0);
   sector[0] = 39;
   for (std::size_t b = 0; b < 15; ++b)
-    for (std::size_t i = 0; i < 16; ++i) sector[1 + b * 17 + i] = static_cast<std::uint8_t>('A' + b);
+    for (std::size_t i = 0; i < 16; ++i) sector[2 + b * 17 + i] = static_cast<std::uint8_t>('A' + b);
   EXPECT_EQ(run([&] { return exe_cmd("R37", sector.data(), 256); }).result, 0);
   const Outcome sec = run([] { return mi_rd_sct(39); });
   ASSERT_EQ(sec.result, 0);
@@ -628,14 +629,19 @@ struct Program {
   pid_t pid = -1;
   int out = -1;
 
-  explicit Program(const std::vector<std::string> &args) {
+  // with_stderr: standard error goes to the same pipe (else to /dev/null).
+  explicit Program(const std::vector<std::string> &args, bool with_stderr = false) {
     int fds[2];
     if (::pipe(fds) != 0) return;
     pid = ::fork();
     if (pid == 0) {
       ::dup2(fds[1], 1);
       const int null = ::open("/dev/null", O_WRONLY);
-      if (null >= 0) ::dup2(null, 2);
+      if (with_stderr) {
+        ::dup2(fds[1], 2);
+      } else if (null >= 0) {
+        ::dup2(null, 2);
+      }
       ::close(fds[0]);
       std::vector<char *> argv{const_cast<char *>(TOLVEX_SIM_PROGRAM)};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -746,9 +752,72 @@ TEST(Program, HelpNamesEveryOption) {
   ASSERT_GT(p.pid, 0);
   const std::string help = p.read_until([](const std::string &) { return false; }, 5000ms);
   for (const char *opt : {"--device", "--link", "--trace", "--instant", "--seed", "--fault", "--exit-take", "--baud",
-                          "--time", "noack", "badbcc", "status="})
+                          "--time", "noack", "badbcc", "status=", "jam", "SIGUSR2", "--card-inside", "--card-media",
+                          "--capture-count", "status list", "error list"})
     EXPECT_NE(help.find(opt), std::string::npos) << opt;
   EXPECT_EQ(p.end_with(0), 0);
+}
+
+TEST(Program, RefusesSettingsNoTerminalCouldHave) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *says;
+  };
+  const Case cases[] = {
+      {{"--time", "draw=13000"}, "M34"},  // draw + one pass under the head: past 15 s
+      {{"--time", "rf=1800"}, "R33"},     // a short-reply command past its 2 s
+      {{"--cards1", "300"}, "--cards1 300"},
+      {{"--cards2", "150", "--stacker-capacity", "120"}, "--cards2 150"},
+      {{"--capture-count", "101"}, "--capture-count 101"},
+      {{"--card-media", "ms,nfc"}, "nfc"},
+      {{"--card-inside", "exit"}, "--card-inside"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.says);
+    std::vector<std::string> args{"--instant"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Program p(args, true);
+    ASSERT_GT(p.pid, 0);
+    const std::string text = p.read_until([](const std::string &) { return false; }, 5000ms);
+    EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    EXPECT_EQ(text.find("/dev/pts/"), std::string::npos) << "it served anyway";
+    EXPECT_NE(p.end_with(0), 0);
+  }
+}
+
+// Power-up state from the command line, SIGUSR2 as the operator's visit (a card stuck
+// behind a full capture box, the box itself), a real-time signal for a lasting jam.
+TEST(Program, SignalsServiceTheTerminalAndSetLastingStates) {
+  Program p({"--instant", "--capture-capacity", "1", "--capture-count", "1", "--card-inside", "rf", "--card-media",
+             "rf"});
+  ASSERT_GT(p.pid, 0);
+  std::string line = p.read_until([](const std::string &s) { return s.find('\n') != std::string::npos; }, 5000ms);
+  ASSERT_NE(line.find("/dev/pts/"), std::string::npos) << line;
+  line.pop_back();
+  ASSERT_EQ(EnablePort(line.c_str(), 8, 0, 0, 38400, 0), 1) << tolvex_port_error();
+  auto until = [](const std::function<bool()> &done) {
+    for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(10ms);
+    return done();
+  };
+  EXPECT_EQ(run([] { return card_position(); }).data, Bytes{0x08});
+  EXPECT_EQ(run([] { return mi_det(); }).data.size(), 4u);
+  EXPECT_EQ(status_of(run([] { return card_capture(); })), 0x2109);
+  EXPECT_EQ(run([] { return get_stat(); }).data, (Bytes{0x21, 0x09}));
+  ::kill(p.pid, SIGUSR2);
+  EXPECT_TRUE(until([] { return run([] { return card_position(); }).data == Bytes{0x00}; }));
+  EXPECT_TRUE(run([] { return get_stat(); }).data.empty());
+  ASSERT_EQ(run([] { return card_stk_mov(0, 1); }).result, 0);
+  const std::uint8_t a = 'A';
+  EXPECT_EQ(status_of(run([&] { return ms_wt(0, 1, &a, 1); })), 0x2202);  // no stripe on these cards
+  EXPECT_EQ(run([] { return card_capture(); }).result, 0);
+  ::kill(p.pid, SIGRTMIN + 1);
+  EXPECT_TRUE(until([] { return run([] { return get_stat(); }).data == Bytes{0x20, 0x04, 0x21, 0x09}; }));
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2004);
+  ::kill(p.pid, SIGUSR2);
+  EXPECT_TRUE(until([] { return run([] { return get_stat(); }).data.empty(); }));
+  EXPECT_EQ(run([] { return card_position(); }).data, Bytes{0x00});
+  EXPECT_EQ(p.end_with(SIGTERM), 0);
+  DisablePort();
 }
 #endif
 
@@ -821,12 +890,162 @@ TEST_F(E2E, MagneticWritesFromAStacker) {
   EXPECT_EQ(run([] { return card_drop(); }).result, 0);
   Bytes all = text("T1");
   all.push_back(0);
-  const Bytes t2b = text("T2");
+  const Bytes t2b = text("22");
   all.insert(all.end(), t2b.begin(), t2b.end());
   EXPECT_EQ(run([&] { return ms_all_wt(2, all.data(), static_cast<std::uint32_t>(all.size())); }).result, 0);
   EXPECT_EQ(sim_->stacker_cards(2), 99);
   const Outcome o = run([] { return ms_rd(0); });
   ASSERT_EQ(o.result, 0);
   EXPECT_EQ(cstr(o.data, 1), "T1");
-  EXPECT_EQ(cstr(o.data, 4), "T2");
+  EXPECT_EQ(cstr(o.data, 4), "22");
 }
+
+// A damaged frame on the line is refused with exactly one NAK, however many start bytes
+// it carries, and leaves nothing behind that could answer the library's next send.
+TEST(E2ELine, ABadFrameDrawsOneNakAndTheNextCommandGoesThroughOnce) {
+  std::mutex mu;
+  Bytes to_host;
+  tolvex::sim::Options o;
+  o.on_bytes = [&](bool host, const std::uint8_t *b, std::size_t n) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (!host) to_host.insert(to_host.end(), b, b + n);
+  };
+  tolvex::sim::Simulator sim(o);
+  std::string err;
+  ASSERT_TRUE(sim.start(&err)) << err;
+  const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(fd, &tio), 0);
+  cfmakeraw(&tio);
+  tcsetattr(fd, TCSANOW, &tio);
+  // "M33" whose data is a row of start bytes and a frame header, with a wrong block check.
+  Bytes bad{0x01, 0x00, 0x00, 0x1B, 0x02, 'M', '3', '3'};
+  bad.insert(bad.end(), 16, 0x01);
+  const Bytes header{0x01, 0x00, 0x00, 0x09, 0x02, 'C', '1', '1'};
+  bad.insert(bad.end(), header.begin(), header.end());
+  bad.push_back(0x03);
+  bad.push_back(0x00);  // the right block check would be 0x1E
+  ASSERT_EQ(::write(fd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
+  for (int i = 0; i < 200; ++i) {
+    std::this_thread::sleep_for(10ms);
+    std::lock_guard<std::mutex> lock(mu);
+    if (!to_host.empty()) break;
+  }
+  std::this_thread::sleep_for(100ms);  // room for any further answer
+  ::close(fd);
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_EQ(to_host, Bytes{0x15});
+    to_host.clear();
+  }
+  ASSERT_EQ(EnablePort(sim.path().c_str(), 8, 0, 0, 38400, 0), 1);
+  const auto before = sim.frames_received();
+  EXPECT_EQ(run([] { return model(); }).result, 0);
+  EXPECT_EQ(sim.frames_received() - before, 1u);
+  DisablePort();
+}
+
+// A card waiting at the exit stays there: every command that needs it inside answers as
+// it would with no card in reach.
+TEST_F(E2E, CommandsThatNeedTheCardInsideLeaveACardAtTheExitAlone) {
+  tolvex::sim::Options opt;
+  opt.exit_take_ms = -1;
+  open_sim(opt);
+  ASSERT_EQ(run([] { return card_stk_mov(0, 1); }).result, 0);
+  ASSERT_EQ(run([] { return card_eject(); }).result, 0);
+  const Bytes t1 = text("EXIT");
+  const std::uint8_t blk[16] = {};
+  struct Case {
+    const char *what;
+    std::function<int()> start;
+    int status;
+  };
+  const Case cases[] = {
+      {"read track", [] { return ms_rd(1); }, 0x2005},
+      {"read all tracks", [] { return ms_rd(0); }, 0x2005},
+      {"write track", [&] { return ms_wt(0, 1, t1.data(), static_cast<std::uint32_t>(t1.size())); }, 0x2005},
+      {"write all tracks", [&] { return ms_all_wt(0, t1.data(), static_cast<std::uint32_t>(t1.size())); }, 0x2005},
+      {"move to a module", [] { return card_mov(2); }, 0x2005},
+      {"back to a stacker", [] { return card_coll(1); }, 0x2005},
+      {"print", [&] { return exe_cmd("P10", t1.data(), static_cast<std::uint32_t>(t1.size())); }, 0x2005},
+      {"IC reset", [] { return ic_reset(); }, 0x2204},
+      {"RF read", [] { return mi_rd_blk(1, 0); }, 0x2305},
+      {"RF write", [&] { return mi_wt_blk(1, 0, blk); }, 0x2305},
+      {"Ultralight read", [] { return mi_ultra_rd(4); }, 0x2305},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(status_of(run(c.start)), c.status);
+    EXPECT_TRUE(sim_->card_at_exit());
+    EXPECT_EQ(run([] { return card_position(); }).data, Bytes{0x01});
+  }
+  // Capture still pulls it back, into the capture box.
+  EXPECT_EQ(run([] { return card_capture(); }).result, 0);
+  EXPECT_EQ(sim_->capture_count(), 1);
+}
+
+// A full capture box keeps the card it cannot take in the transport; the operator's
+// service visit takes it out and empties the box, and the run goes on.
+TEST_F(E2E, AFullCaptureBoxIsClearedByAService) {
+  tolvex::sim::Options opt;
+  opt.capture_capacity = 2;
+  opt.capture_count = 2;
+  open_sim(opt);
+  ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
+  EXPECT_EQ(status_of(run([] { return card_capture(); })), 0x2109);
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 3); })), 0x2006);
+  EXPECT_TRUE(sim_->card_inside());
+  sim_->service();
+  EXPECT_FALSE(sim_->card_inside());
+  EXPECT_EQ(sim_->capture_count(), 0);
+  EXPECT_TRUE(run([] { return get_stat(); }).data.empty());
+  ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
+  EXPECT_EQ(run([] { return card_capture(); }).result, 0);
+  EXPECT_EQ(sim_->capture_count(), 1);
+  // The two halves on their own.
+  ASSERT_EQ(run([] { return card_stk_mov(0, 3); }).result, 0);
+  sim_->clear_transport();
+  EXPECT_FALSE(sim_->card_inside());
+  sim_->empty_capture_box();
+  EXPECT_EQ(sim_->capture_count(), 0);
+}
+
+// "C14" is the status list (what holds now), "C15" the error list (what has happened).
+TEST_F(E2E, StatusListShowsConditionsAndErrorListShowsErrors) {
+  ASSERT_TRUE(sim_->add_fault("C31:status=0x2203#1"));
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2203);
+  EXPECT_EQ(run([] { return get_err(); }).data, (Bytes{0x22, 0x03}));
+  EXPECT_TRUE(run([] { return get_stat(); }).data.empty());  // nothing wrong now
+  sim_->set_condition(tolvex::sim::Condition::NoCartridge2);
+  sim_->set_condition(tolvex::sim::Condition::Stacker1Low);
+  EXPECT_EQ(run([] { return get_stat(); }).data, (Bytes{0x21, 0x14, 0x21, 0x07}));
+  EXPECT_EQ(run([] { return get_err(); }).data, (Bytes{0x22, 0x03}));
+  EXPECT_EQ(run([] { return tm_rst(); }).result, 0);  // clears the error list only
+  EXPECT_TRUE(run([] { return get_err(); }).data.empty());
+  EXPECT_EQ(run([] { return get_stat(); }).data, (Bytes{0x21, 0x14, 0x21, 0x07}));
+  sim_->clear_conditions();
+  EXPECT_TRUE(run([] { return get_stat(); }).data.empty());
+}
+
+// Fault rules that set and clear a lasting jam.
+TEST_F(E2E, FaultRulesSetAndClearLastingStates) {
+  ASSERT_TRUE(sim_->add_fault("C31:jam#2"));
+  ASSERT_TRUE(sim_->add_fault("C11:clear"));
+  ASSERT_EQ(run([] { return card_stk_mov(0, 1); }).result, 0);
+  ASSERT_EQ(run([] { return card_drop(); }).result, 0);
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2004);
+  EXPECT_EQ(run([] { return card_position(); }).data, Bytes{0x10});  // stuck at the feeder
+  EXPECT_EQ(status_of(run([] { return card_mov(1); })), 0x2004);
+  EXPECT_EQ(status_of(run([] { return card_eject(); })), 0x2004);
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2004);
+  EXPECT_EQ(run([] { return get_stat(); }).data, (Bytes{0x20, 0x04}));
+  EXPECT_EQ(run([] { return model(); }).result, 0);  // the "clear" rule fires
+  EXPECT_TRUE(run([] { return get_stat(); }).data.empty());
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2006);  // the card is still inside
+  EXPECT_EQ(run([] { return card_eject(); }).result, 0);
+  std::string err;
+  EXPECT_FALSE(sim_->add_fault("C31:empty=3", &err));
+  EXPECT_FALSE(err.empty());
+}
+

@@ -83,6 +83,53 @@ TEST(Frame, ParserFindsFramesAmongGarbageAndRejectsBadOnes) {
   EXPECT_EQ(ev[0].data.size(), 1000u);
 }
 
+// Every refused frame draws one answer, and the bytes of a frame refused whole are never
+// read again: a start byte inside them must not swallow the frame that follows.
+TEST(Frame, ARefusedFrameIsAnsweredOnceAndTheNextFrameIsFound) {
+  const Bytes good = command_frame("C11", {});
+  auto damaged_check = [](Bytes f) {
+    f.back() ^= 0x5A;
+    return f;
+  };
+  auto damaged_etx = [](Bytes f) {
+    f[f.size() - 2] = 0x04;
+    return f;
+  };
+  struct Case {
+    const char *what;
+    Bytes garbage;
+  };
+  const Case cases[] = {
+      {"block check wrong, start bytes in the data", damaged_check(command_frame("M33", Bytes(40, 0x01)))},
+      {"block check wrong, a frame header in the data",
+       damaged_check(command_frame("M33", {0x01, 0x00, 0x00, 0x09, 0x02, 'C', '1', '1'}))},
+      {"ETX wrong, a header with a long length in the data",
+       damaged_etx(command_frame("I22", {0x01, 0x00, 0x03, 0xE8, 0x02}))},
+      {"second byte wrong, start bytes behind it", {0x01, 0x01, 0x01, 0x01, 0x01, 0x33}},
+      {"length beyond the largest command", {0x01, 0x00, 0x10, 0x00}},
+      {"STX wrong", {0x01, 0x00, 0x00, 0x03, 0x07}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool byte_by_byte : {false, true}) {
+      FrameParser p;
+      Bytes stream = c.garbage;
+      stream.insert(stream.end(), good.begin(), good.end());
+      std::vector<LineEvent> ev;
+      if (byte_by_byte) {
+        for (std::uint8_t b : stream) p.feed(&b, 1, t0, ev);
+      } else {
+        p.feed(stream.data(), stream.size(), t0, ev);
+      }
+      ASSERT_EQ(ev.size(), 2u);
+      EXPECT_EQ(ev[0].kind, LineEvent::BadFrame);
+      EXPECT_EQ(ev[1].kind, LineEvent::Frame);
+      EXPECT_EQ(ev[1].code, "C11");
+      EXPECT_FALSE(p.in_frame());
+    }
+  }
+}
+
 TEST(Frame, AbandonedPartialFrameIsDroppedAfterAGap) {
   FrameParser p(500ms);
   const Bytes good = command_frame("C12", {});

@@ -23,6 +23,25 @@ struct MechanicalTimes {
   int print = 1500;   // printing or erasing
 };
 
+// Which media a card carries; a card without one answers as a real card without it would.
+struct CardMedia {
+  bool ms = true;  // magnetic stripe
+  bool ic = true;  // contact chip
+  bool rf = true;  // contactless part (MIFARE Classic, Ultralight, SL2 ICS20)
+};
+
+// Lasting fault states of the terminal. Each stays until it is cleared (a "clear" fault
+// rule, the program's SIGUSR2, or clear_conditions() / service()).
+enum class Condition {
+  Jam,            // a card is stuck in the transport: draws and moves answer 0x2004
+  NoCartridge1,   // the cartridge of stacker 1 is out
+  NoCartridge2,
+  Stacker1Empty,  // the stacker's sensor reads empty, whatever it holds
+  Stacker2Empty,
+  Stacker1Low,    // the stacker's sensor reads near-empty
+  Stacker2Low,
+};
+
 struct Options {
   bool instant = true;          // answer as fast as possible (tests); false paces bytes and movements
   std::uint32_t seed = 1;       // seed of the fault plan's random choices
@@ -37,11 +56,20 @@ struct Options {
   int stacker_low = 10;         // at or below this many cards a stacker reports "warning"
   int capture_capacity = 100;   // the capture box is full at this count ("C34" then answers 0x2109)
   MechanicalTimes times;        // used only when instant is false
+  int capture_count = 0;        // cards already in the capture box at start
+  int card_inside = 0;          // a card in the transport at start: 0 none, 1 magnetic head, 2 IC
+                                // contacts, 3 RF antenna, 4 feeder, 5 printer (the "C32" codes)
+  CardMedia card_media;         // what every card drawn carries
 
   // Called from the simulator's thread with every block of bytes on the line:
   // from_host true for bytes received, false for bytes sent.
   std::function<void(bool from_host, const std::uint8_t *bytes, std::size_t n)> on_bytes;
 };
+
+// Checks that no command's mechanical time (several movements may add up in one
+// command) runs past its reply window: returns an empty text when all fit, else a
+// message naming the first command that does not.
+std::string check_times(const MechanicalTimes &times);
 
 class Simulator {
  public:
@@ -65,6 +93,15 @@ class Simulator {
 
   // Takes the card waiting at the exit, as a customer would.
   void take_card();
+
+  // Lasting fault states (see Condition).
+  void set_condition(Condition condition, bool on = true);
+  void clear_conditions();       // every condition off; cartridges back in
+  // An operator's service visit: removes any card from the transport (the exit
+  // included), empties the capture box and clears every condition. Also SIGUSR2.
+  void service();
+  void clear_transport();        // removes any card from the transport and frees a jam
+  void empty_capture_box();
 
   // Test and bench helpers (safe from any thread).
   void set_stacker(int stacker, int cards, bool cartridge = true);  // stacker 1 or 2
