@@ -124,6 +124,17 @@ std::vector<SerialDevice> detect_serial_devices(const std::string &root) {
     d.name = tty.filename().string();
     d.path = "/dev/" + d.name;
     d.driver = fs::read_symlink(device_link / "driver", e).filename().string();
+    // Newer kernels put a serial-base "port" (below a "ctrl") between the tty and the
+    // driver of the hardware; the hardware's driver is the one worth naming.
+    fs::path hw = fs::canonical(device_link, e);
+    for (int level = 0; level < 2 && !e && (d.driver == "port" || d.driver == "ctrl"); ++level) {
+      hw = hw.parent_path();
+      std::error_code le;
+      const fs::path link = fs::read_symlink(hw / "driver", le);
+      if (le) break;
+      d.driver = link.filename().string();
+    }
+    e.clear();
     // A USB adapter's tty hangs below the interface; the USB device with its ids is
     // one or two folders up.
     fs::path up = fs::canonical(device_link, e);

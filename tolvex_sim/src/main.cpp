@@ -100,6 +100,7 @@ int main(int argc, char **argv) {
   app.add_option("--time", times,
                  "Mechanical time NAME=MS (repeatable); NAME one of draw (900), move (400), eject (600), "
                  "capture (900), collect (900), ms (700), ic (150), rf (40), print (1500)");
+  app.set_version_flag("--version", "tolvex_sim " TOLVEX_VERSION);
 
   CLI11_PARSE(app, argc, argv);
 

@@ -25,7 +25,10 @@ class FakeDeviceTree {
     usb_device(usb / "1-3", "2341", "0043", "Arduino (www.arduino.cc)", "");
     tty("ttyUSB0", usb / "1-2/1-2:1.0/ttyUSB0", "usb-serial/drivers/ftdi_sio", nullptr);
     tty("ttyACM0", usb / "1-3/1-3:1.0", "usb/drivers/cdc_acm", nullptr);
-    tty("ttyS0", sys / "devices/pnp0/00:01", "pnp/drivers/serial", "4");
+    // A built-in port as newer kernels show it: serial-base port and controller, then the hardware.
+    tty("ttyS0", sys / "devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base/drivers/port", "4");
+    driver(sys / "devices/pnp0/00:01/00:01:0", "serial-base/drivers/ctrl");
+    driver(sys / "devices/pnp0/00:01", "pnp/drivers/serial");
     tty("ttyS1", sys / "devices/platform/serial8250", "platform/drivers/serial8250", "0");
     tty("ttyS2", sys / "devices/platform/nodriver", nullptr, nullptr);
     fs::create_directories(sys / "class/tty/tty1");
@@ -55,14 +58,17 @@ class FakeDeviceTree {
     if (product[0] != '\0') write(dir / "product", product);
   }
 
+  void driver(const std::filesystem::path &device, const char *driver) {
+    const std::filesystem::path bus = std::filesystem::path(root_) / "sys/bus" / driver;
+    std::filesystem::create_directories(bus);
+    std::filesystem::create_directory_symlink(bus, device / "driver");
+  }
+
   void tty(const char *name, const std::filesystem::path &device, const char *driver, const char *type) {
     namespace fs = std::filesystem;
     const fs::path sys = fs::path(root_) / "sys";
     fs::create_directories(device);
-    if (driver != nullptr) {
-      fs::create_directories(sys / "bus" / driver);
-      fs::create_directory_symlink(sys / "bus" / driver, device / "driver");
-    }
+    if (driver != nullptr) this->driver(device, driver);
     const fs::path cls = sys / "class/tty" / name;
     fs::create_directories(cls);
     fs::create_directory_symlink(device, cls / "device");
