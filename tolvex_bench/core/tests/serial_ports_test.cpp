@@ -4,15 +4,10 @@
 #include <grp.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "fake_device_tree.hpp"
 
 namespace tolvex::bench {
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(SerialPorts, DetectsAdaptersAndSkipsTtysWithoutHardware) {
   testing::FakeDeviceTree tree;
@@ -36,32 +31,6 @@ TEST(SerialPorts, DetectsAdaptersAndSkipsTtysWithoutHardware) {
             std::vector<std::string>{"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"});
 
   EXPECT_TRUE(detect_serial_devices(tree.root() + "/nothing-here").empty());
-}
-
-TEST(SerialPorts, ComNumbersFollowTheLibrarysResolver) {
-  testing::FakeDeviceTree tree;
-  const fs::path config = fs::path(tree.root()) / "config";
-  fs::create_directories(config / "tolvex");
-  std::ofstream(config / "tolvex/ports.conf")
-      << "COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\nCOM3=/dev/ttyUSB0\n";
-  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  ::setenv("TOLVEX_COM2", "/dev/ttyACM0", 1);
-  ::unsetenv("TOLVEX_COM1");
-
-  const std::vector<SerialDevice> devices = detect_serial_devices(tree.root());
-  ASSERT_EQ(devices.size(), 3u);
-  EXPECT_EQ(com_numbers_for(devices[0], 4, tree.root()), std::vector<unsigned>{2});
-  EXPECT_TRUE(com_numbers_for(devices[1], 4, tree.root()).empty());  // COM1 went to the adapter
-  EXPECT_EQ(com_numbers_for(devices[2], 4, tree.root()), (std::vector<unsigned>{1, 3}));
-
-  const PortMapping m = resolve_port_name("COM3");
-  EXPECT_EQ(m.device, "/dev/ttyUSB0");
-  EXPECT_EQ(mapping_source_text("COM3", m.source), "ports.conf");
-  EXPECT_EQ(mapping_source_text("COM2", resolve_port_name("COM2").source), "TOLVEX_COM2");
-  EXPECT_EQ(mapping_source_text("COM4", resolve_port_name("COM4").source), "default");
-  EXPECT_EQ(ports_config_file(), (config / "tolvex/ports.conf").string());
-  ::unsetenv("TOLVEX_COM2");
-  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SerialPorts, AssignmentReplacesAppendsAndRemovesOneLine) {
