@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSaveFile>
 
+#include <tolvex/tolvex.h>
+
 #include "message_service.hpp"
 #include "serial_ports.hpp"
 #include "ui_assign_port_dlg.h"
@@ -23,7 +25,11 @@ AssignPortDialog::AssignPortDialog(unsigned port_number, const QString &device_r
                                  .arg(port_number)
                                  .arg(QString::fromStdString(now.device),
                                       QString::fromStdString(tb::mapping_source_text(name.toStdString(), now.source))));
-  ui_->labelFile->setText(QStringLiteral("Saved in %1").arg(QString::fromStdString(tb::ports_config_file())));
+  QString file_note = QStringLiteral("Saved in %1").arg(QString::fromStdString(tb::ports_config_file()));
+  if (now.source == TOLVEX_PORT_ENVIRONMENT) {
+    file_note += QStringLiteral(" (while TOLVEX_%1 is set, it takes precedence over this file)").arg(name);
+  }
+  ui_->labelFile->setText(file_note);
   fill_adapters(device_root);
   connect(ui_->listAdapters, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *item) {
     if (item != nullptr) ui_->editDevice->setText(item->data(Qt::UserRole).toString());
