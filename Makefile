@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build bootstrap asan tsan bench clean
+.PHONY: run test build bootstrap asan tsan bench deb clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -31,6 +31,17 @@ bench: bootstrap
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	scripts/run-benchmarks
+
+# Debian packages in build/deb: libtolvex1, libtolvex-dev, tolvex-tools, tolvex-bench,
+# from an optimised build (DEB_PRESET=default packages the debug build instead).
+DEB_PRESET ?= package
+deb: bootstrap
+	@scripts/bootstrap deb
+	cmake --preset $(DEB_PRESET)
+	cmake --build --preset $(DEB_PRESET) -j $(JOBS)
+	rm -f build/deb/*.deb
+	cpack --config build/$(DEB_PRESET)/CPackConfig.cmake -B build/deb
+	@ls -1 build/deb/*.deb
 
 clean:
 	rm -rf build

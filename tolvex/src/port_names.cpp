@@ -2,13 +2,101 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+
+#include "messages.hpp"
+#include "tolvex/tolvex.h"
 
 namespace tolvex {
 
-std::optional<std::string> device_path_for(const char *name) {
-  if (name == nullptr || name[0] == '\0') return std::nullopt;
-  if (name[0] == '/') return std::string(name);
-  if (std::strncmp(name, "COM", 3) != 0) return std::nullopt;
+namespace {
+
+std::string_view trimmed(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+const char *non_empty_env(const char *variable) {
+  const char *value = std::getenv(variable);
+  return value != nullptr && value[0] != '\0' ? value : nullptr;
+}
+
+// Reads the file whole; empty when it is missing or unreadable (no file means no lines).
+// Anything beyond 1 MiB is not a hand-written port list and is left unread.
+std::string read_small_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::string text;
+  char chunk[4096];
+  while (text.size() < (1u << 20) && in.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  return text;
+}
+
+// Each problem is said once per process, however often the file is read again.
+void report_once(const std::string &path, const std::vector<std::string> &problems) {
+  static std::mutex lock;
+  static std::set<std::string> said;
+  for (const std::string &problem : problems) {
+    const std::string text = path + ": " + problem + " (line ignored)";
+    bool is_new = false;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      is_new = said.insert(text).second;
+    }
+    if (is_new) show_message(text.c_str());
+  }
+}
+
+}  // namespace
+
+PortsConfig parse_ports_config(std::string_view text) {
+  PortsConfig config;
+  unsigned line_number = 0;
+  while (!text.empty()) {
+    ++line_number;
+    const std::size_t end = text.find('\n');
+    const std::string_view raw = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const std::string_view line = trimmed(raw);
+    if (line.empty() || line.front() == '#') continue;
+
+    const std::string where = "line " + std::to_string(line_number) + ": ";
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      config.problems.push_back(where + "expected COMn=DEVICE, got \"" + std::string(line) + "\"");
+      continue;
+    }
+    const std::string name(trimmed(line.substr(0, eq)));
+    const std::string device(trimmed(line.substr(eq + 1)));
+    const std::optional<unsigned> n = com_number(name.c_str());
+    if (!n) {
+      config.problems.push_back(where + "\"" + name + "\" is not a port name COMn");
+    } else if (device.empty() || device.front() != '/') {
+      config.problems.push_back(where + "device \"" + device + "\" is not an absolute path");
+    } else if (!config.devices.emplace(*n, device).second) {
+      config.problems.push_back(where + name + " is already assigned on an earlier line");
+    }
+  }
+  return config;
+}
+
+std::string ports_config_path() {
+  if (const char *xdg = non_empty_env("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    return std::string(xdg) + "/tolvex/ports.conf";
+  }
+  if (const char *home = non_empty_env("HOME")) return std::string(home) + "/.config/tolvex/ports.conf";
+  return {};
+}
+
+std::optional<unsigned> com_number(const char *name) {
+  if (name == nullptr || std::strncmp(name, "COM", 3) != 0) return std::nullopt;
   const char *digits = name + 3;
   if (*digits == '\0' || *digits == '0' || std::strlen(digits) > 3) return std::nullopt;
   unsigned n = 0;
@@ -16,11 +104,51 @@ std::optional<std::string> device_path_for(const char *name) {
     if (*p < '0' || *p > '9') return std::nullopt;
     n = n * 10 + static_cast<unsigned>(*p - '0');
   }
-  const std::string var = std::string("TOLVEX_") + name;
-  if (const char *mapped = std::getenv(var.c_str()); mapped != nullptr && mapped[0] != '\0') {
-    return std::string(mapped);
+  return n;
+}
+
+std::optional<ResolvedPort> resolve_port(const char *name) {
+  if (name == nullptr || name[0] == '\0') return std::nullopt;
+  if (name[0] == '/') return ResolvedPort{name, PortSource::path};
+  const std::optional<unsigned> n = com_number(name);
+  if (!n) return std::nullopt;
+
+  const std::string variable = std::string("TOLVEX_") + name;
+  if (const char *mapped = non_empty_env(variable.c_str())) return ResolvedPort{mapped, PortSource::environment};
+
+  if (const std::string path = ports_config_path(); !path.empty()) {
+    const PortsConfig config = parse_ports_config(read_small_file(path));
+    report_once(path, config.problems);
+    if (const auto it = config.devices.find(*n); it != config.devices.end()) {
+      return ResolvedPort{it->second, PortSource::config};
+    }
   }
-  return "/dev/ttyS" + std::to_string(n - 1);
+  return ResolvedPort{"/dev/ttyS" + std::to_string(*n - 1), PortSource::fallback};
+}
+
+std::optional<std::string> device_path_for(const char *name) {
+  std::optional<ResolvedPort> resolved = resolve_port(name);
+  if (!resolved) return std::nullopt;
+  return std::move(resolved->device);
 }
 
 }  // namespace tolvex
+
+extern "C" TOLVEX_API int tolvex_resolve_port(const char *name, char *buffer, size_t size) {
+  std::string text;
+  int source = TOLVEX_PORT_CONFIG_FILE;
+  if (name == nullptr) {
+    text = tolvex::ports_config_path();
+  } else {
+    const std::optional<tolvex::ResolvedPort> resolved = tolvex::resolve_port(name);
+    if (!resolved) return 0;
+    text = resolved->device;
+    source = static_cast<int>(resolved->source);
+  }
+  if (buffer == nullptr || size <= text.size()) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    return -1;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return source;
+}

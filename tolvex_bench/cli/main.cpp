@@ -9,6 +9,8 @@
 
 #include "commands.hpp"
 #include "invocation.hpp"
+#include "ports.hpp"
+#include "serial_ports.hpp"
 #include "session.hpp"
 
 namespace {
@@ -32,6 +34,8 @@ std::string command_list() {
   }
   os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
         "'view hex' / 'view string' switch the report view.\n"
+        "\nCOMn names: $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf\n"
+        "(default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>.\n"
         "Exit status: 0 success, 1 the command failed or the port could not be opened,\n"
         "2 bad command line or script (nothing is sent).\n";
   return os.str();
@@ -74,7 +78,7 @@ int main(int argc, char **argv) {
   std::string view = "string";
   std::string script;
   bool keep_going = false;
-  auto *port = app.add_option("--port", options.port, "serial port: a device path or COMn ($TOLVEX_COMn, else /dev/ttyS<n-1>)")
+  auto *port = app.add_option("--port", options.port, "serial port: a device path or COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>)")
                    ->capture_default_str();
   app.add_option("--baud", options.baud, "line speed")
       ->check(CLI::IsMember({9600u, 19200u, 38400u, 57600u}))
@@ -84,6 +88,8 @@ int main(int argc, char **argv) {
       ->excludes(port);
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
+  app.set_version_flag("--version", "tolvex_cli " TOLVEX_VERSION);
+  auto *ports = app.add_subcommand("ports", "list the serial devices present and the COMn names that reach them");
 
   try {
     app.parse(argc, argv);
@@ -92,6 +98,7 @@ int main(int argc, char **argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
   options.view_mode = view_mode_from_text(view);
+  if (ports->parsed()) return list_ports(std::cout, tolvex::bench::device_root_from_environment());
 
   const std::vector<std::string> words = app.remaining();
   if (!script.empty() && !words.empty()) {

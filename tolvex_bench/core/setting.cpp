@@ -39,13 +39,6 @@ std::string port_name_for_index(int index) {
   return "COM" + std::to_string(index + 1);
 }
 
-std::string port_device_for_index(int index) {
-  if (index < 0 || index > 3) return {};
-  const std::string variable = "TOLVEX_COM" + std::to_string(index + 1);
-  if (const char *value = std::getenv(variable.c_str()); value != nullptr && *value != '\0') return value;
-  return "/dev/ttyS" + std::to_string(index);
-}
-
 DateTimeRecord rtc_record(std::wstring_view year, std::wstring_view month, std::wstring_view day,
                           std::wstring_view hour, std::wstring_view minute) {
   return DateTimeRecord{pair_at(year, 0), pair_at(year, 2), pair_at(month, 0), pair_at(day, 0),

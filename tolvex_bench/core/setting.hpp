@@ -30,11 +30,6 @@ std::uint32_t baud_from_text(std::string_view text) noexcept;
 // index an empty name.
 std::string port_name_for_index(int index);
 
-// Device the library opens for "COMn" (index n - 1): the value of the environment
-// variable TOLVEX_COMn when it is set and not empty, otherwise /dev/ttyS<n-1>. Empty
-// for an index outside 0 to 3.
-std::string port_device_for_index(int index);
-
 // Seven bytes of packed BCD: century, year, month, day, hour, minute, second.
 using DateTimeRecord = std::array<std::uint8_t, 7>;
 

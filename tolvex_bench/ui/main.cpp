@@ -31,8 +31,10 @@ const char kUsage[] =
     "  -h, --help          show this text\n"
     "\n"
     "The Setting page's \" COM n\" opens the device named by the environment variable\n"
-    "TOLVEX_COMn, or /dev/ttyS<n-1> when it is not set, e.g.\n"
-    "  TOLVEX_COM1=/dev/ttyUSB0 tolvex_bench\n";
+    "TOLVEX_COMn, else by the line COMn=DEVICE of ~/.config/tolvex/ports.conf (which the\n"
+    "port list's context menu writes), else /dev/ttyS<n-1>, e.g.\n"
+    "  TOLVEX_COM1=/dev/ttyUSB0 tolvex_bench\n"
+    "tolvex_cli ports lists the serial adapters present.\n";
 
 struct Options {
   bool help = false;

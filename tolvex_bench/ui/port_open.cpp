@@ -9,6 +9,7 @@
 #include <tolvex/tolvex.h>
 
 #include "message_service.hpp"
+#include "serial_ports.hpp"
 #include "setting.hpp"
 
 namespace tolvex::bench::ui {
@@ -18,9 +19,11 @@ namespace {
 const QString kSetupError = QStringLiteral("Serial port setup error!\n\n확인후 재시도 하십시요.");
 
 // Port.cfg is replaced as a whole (written beside it, then renamed), so a crash never
-// leaves half a file.
+// leaves half a file. In a folder that takes no new files a writable Port.cfg is
+// rewritten in place instead.
 bool write_port_cfg(const QByteArray &content, QString *error) {
   QSaveFile file(QStringLiteral("Port.cfg"));
+  file.setDirectWriteFallback(true);
   if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
     *error = file.errorString();
     return false;
@@ -51,7 +54,12 @@ int open_port(int port_index, int control, int parity, int data_bits, int stop_b
   if (EnablePort(name.c_str(), static_cast<std::uint8_t>(data_bits), static_cast<std::uint8_t>(parity),
                  static_cast<std::uint8_t>(stop_bits), rate, static_cast<std::uint8_t>(control)) == 0) {
     const char *why = tolvex_port_error();
-    messages().show(Message{kSetupError, MessageIcon::Warning, QString::fromUtf8(why != nullptr ? why : "")});
+    QString detail = QString::fromUtf8(why != nullptr ? why : "");
+    if (detail.contains(QStringLiteral("Permission denied"))) {
+      const std::string hint = permission_hint(resolve_port_name(name).device);
+      if (!hint.empty()) detail += QStringLiteral("\n\n") + QString::fromStdString(hint);
+    }
+    messages().show(Message{kSetupError, MessageIcon::Warning, detail});
     return 0;
   }
 

@@ -2,10 +2,15 @@
 
 #include <tolvex/tolvex.h>
 
+#include <QAbstractItemView>
+#include <QMenu>
+
+#include "assign_port_dlg.hpp"
 #include "command_runner.hpp"
 #include "dialog_units.hpp"
 #include "message_service.hpp"
 #include "port_open.hpp"
+#include "serial_ports.hpp"
 #include "setting.hpp"
 #include "ui_setting_page.h"
 
@@ -31,16 +36,25 @@ CSetting::CSetting(tbu::CommandRunner &runner, QWidget *parent)
   connect(ui_->buttonRtcExecute, &QPushButton::clicked, this, &CSetting::handle_rtc_execute);
   connect(ui_->buttonRetryApply, &QPushButton::clicked, this, &CSetting::handle_retry_apply);
   connect(ui_->buttonCaptureApply, &QPushButton::clicked, this, &CSetting::handle_capture_apply);
+
+  // Right-click on the list, or on an entry of its open drop-down, offers to assign a device.
+  ui_->comboPort->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui_->comboPort, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+    show_port_menu(ui_->comboPort->currentIndex(), ui_->comboPort->mapToGlobal(pos));
+  });
+  QAbstractItemView *popup = ui_->comboPort->view();
+  popup->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(popup, &QWidget::customContextMenuRequested, this, [this, popup](const QPoint &pos) {
+    const QModelIndex index = popup->indexAt(pos);
+    if (index.isValid()) show_port_menu(index.row(), popup->viewport()->mapToGlobal(pos));
+  });
 }
 
 CSetting::~CSetting() = default;
 
 void CSetting::fill_lists() {
-  for (int i = 0; i < 4; ++i) {
-    ui_->comboPort->addItem(QStringLiteral(" COM %1").arg(i + 1));
-    // The tool tip names the device the entry opens.
-    ui_->comboPort->setItemData(i, QString::fromStdString(tb::port_device_for_index(i)), Qt::ToolTipRole);
-  }
+  for (int i = 0; i < 4; ++i) ui_->comboPort->addItem(QStringLiteral(" COM %1").arg(i + 1));
+  refresh_port_tips();
   ui_->comboBaud->addItems({QStringLiteral(" 9600  BPS"), QStringLiteral(" 19200 BPS"), QStringLiteral(" 38400 BPS"),
                             QStringLiteral(" 57600 BPS")});
   ui_->comboBaud->setCurrentIndex(2);
@@ -61,6 +75,29 @@ void CSetting::fill_lists() {
 
   for (int seconds = 0; seconds <= 60; seconds += 10) ui_->comboCapture->addItem(QString::number(seconds));
   ui_->radioCaptureCheck->setChecked(true);
+}
+
+void CSetting::refresh_port_tips() {
+  // Each entry's tool tip names the device it opens, as the library resolves it.
+  for (int i = 0; i < ui_->comboPort->count(); ++i) {
+    const tb::PortMapping m = tb::resolve_port_name(tb::port_name_for_index(i));
+    ui_->comboPort->setItemData(i, QString::fromStdString(m.device), Qt::ToolTipRole);
+  }
+}
+
+void CSetting::show_port_menu(int index, const QPoint &global_pos) {
+  if (index < 0) return;
+  QMenu menu(this);
+  QAction *assign = menu.addAction(QStringLiteral("Assign device to COM %1…").arg(index + 1));
+  if (menu.exec(global_pos) == assign) assign_device(index);
+}
+
+bool CSetting::assign_device(int index) {
+  AssignPortDialog dialog(static_cast<unsigned>(index + 1),
+                          QString::fromStdString(tb::device_root_from_environment()), this);
+  const bool saved = dialog.exec() == QDialog::Accepted;
+  if (saved) refresh_port_tips();
+  return saved;
 }
 
 void CSetting::handle_port_open() {

@@ -20,6 +20,10 @@ class CSetting final : public QWidget {
   explicit CSetting(tolvex::bench::ui::CommandRunner &runner, QWidget *parent = nullptr);
   ~CSetting() override;
 
+  // Runs "Assign device to COM n…" for the list entry index (n = index + 1); true when
+  // a device was recorded, and the entry's tool tip then names it.
+  bool assign_device(int index);
+
  private slots:
   void handle_port_open();
   void handle_rtc_execute();
@@ -28,6 +32,8 @@ class CSetting final : public QWidget {
 
  private:
   void fill_lists();
+  void refresh_port_tips();
+  void show_port_menu(int index, const QPoint &global_pos);
 
   tolvex::bench::ui::CommandRunner &runner_;
   std::unique_ptr<Ui::CSetting> ui_;

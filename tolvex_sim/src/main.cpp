@@ -156,6 +156,7 @@ int main(int argc, char **argv) {
                  "Mechanical time NAME=MS (repeatable); NAME one of draw (900), move (400), eject (600), "
                  "capture (900), collect (900), ms (700), ic (150), rf (40), print (1500). Times under which a "
                  "command (e.g. \"M37\": draw + ms) would run past its reply window are refused");
+  app.set_version_flag("--version", "tolvex_sim " TOLVEX_VERSION);
 
   CLI11_PARSE(app, argc, argv);
 

@@ -19,6 +19,7 @@
 #ifndef TOLVEX_TOLVEX_H
 #define TOLVEX_TOLVEX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32) && defined(TOLVEX_BUILDING)
@@ -52,7 +53,7 @@ extern "C" {
 
 /* ---- Port ---- */
 
-/* Open the serial port: name is a device path ("/dev/ttyUSB0") or "COMn" (env TOLVEX_COMn, else /dev/ttyS<n-1>); byte_size 5-8; parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0 one,1 one and a half (5 data bits only),2 two; baud_rate a standard rate (not 0); flow 0 none,1 XON/XOFF,2 RTS/CTS,3 both, any other none. Returns 1 when open, 0 on failure (see tolvex_port_error). */
+/* Open the serial port: name is a device path ("/dev/ttyUSB0") or "COMn" (see tolvex_resolve_port); byte_size 5-8; parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0 one,1 one and a half (5 data bits only),2 two; baud_rate a standard rate (not 0); flow 0 none,1 XON/XOFF,2 RTS/CTS,3 both, any other none. Returns 1 when open, 0 on failure (see tolvex_port_error). */
 TOLVEX_API int EnablePort(const char *port_name, uint8_t byte_size, uint8_t parity, uint8_t stop_bits, uint32_t baud_rate, uint8_t flow_control);
 /* Close the serial port if it is open. Always returns 1. */
 TOLVEX_API int DisablePort(void);
@@ -238,6 +239,13 @@ TOLVEX_API void tolvex_set_message_handler(void (*handler)(const char *text, voi
 TOLVEX_API void tolvex_set_completion_handler(void (*handler)(uint8_t prc_no, void *ctx), void *ctx);
 /* Text of the last EnablePort failure, e.g. "/dev/ttyUSB0: Permission denied"; empty after a success. */
 TOLVEX_API const char *tolvex_port_error(void);
+/* Device that EnablePort opens for name, into buffer: the name itself when it begins with "/"; for "COMn" $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf (default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>. A null name gives the path of ports.conf. Returns where the text came from (TOLVEX_PORT_*), 0 for a name that is no port, -1 when buffer cannot hold the text with its terminator. */
+#define TOLVEX_PORT_PATH 1
+#define TOLVEX_PORT_ENVIRONMENT 2
+#define TOLVEX_PORT_CONFIG 3
+#define TOLVEX_PORT_FALLBACK 4
+#define TOLVEX_PORT_CONFIG_FILE 5
+TOLVEX_API int tolvex_resolve_port(const char *name, char *buffer, size_t size);
 
 #ifdef __cplusplus
 }

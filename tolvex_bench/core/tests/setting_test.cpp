@@ -26,20 +26,11 @@ TEST(SettingRates, TableAndBaudTexts) {
   EXPECT_EQ(baud_from_text(""), 0u);
 }
 
-TEST(SettingPorts, NamesAndDevices) {
+TEST(SettingPorts, Names) {
   EXPECT_EQ(port_name_for_index(0), "COM1");
   EXPECT_EQ(port_name_for_index(3), "COM4");
   EXPECT_EQ(port_name_for_index(4), "");
   EXPECT_EQ(port_name_for_index(-1), "");
-
-  ::unsetenv("TOLVEX_COM2");
-  EXPECT_EQ(port_device_for_index(1), "/dev/ttyS1");
-  ::setenv("TOLVEX_COM2", "/dev/ttyUSB0", 1);
-  EXPECT_EQ(port_device_for_index(1), "/dev/ttyUSB0");
-  ::setenv("TOLVEX_COM2", "", 1);
-  EXPECT_EQ(port_device_for_index(1), "/dev/ttyS1");
-  ::unsetenv("TOLVEX_COM2");
-  EXPECT_EQ(port_device_for_index(7), "");
 }
 
 TEST(SettingClock, RecordFromListTexts) {

@@ -109,6 +109,8 @@ int open_line_speed(const std::string &path) {
 void enter_scratch_directory() {
   static QTemporaryDir dir;
   QDir::setCurrent(dir.path());
+  // The library reads ports.conf from here, never from the user's own configuration.
+  qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toUtf8());
 }
 
 QByteArray read_file(const QString &path) {
