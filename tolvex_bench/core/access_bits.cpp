@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "hex.hpp"
+
 namespace tolvex::bench {
 
 namespace {
@@ -32,8 +34,8 @@ const wchar_t *key_words(KeyUse use) {
 }
 
 std::wstring byte_text(std::uint8_t b) {
-  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  return {kDigits[b >> 4], kDigits[b & 0x0F]};
+  const std::string digits = plain_hex(&b, 1);
+  return {digits.begin(), digits.end()};
 }
 
 std::wstring mismatch_words(const AccessMismatch &m, const AccessBytes &bytes) {
