@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "hex.hpp"
+
 namespace tolvex::bench {
 
 namespace {
@@ -50,8 +52,9 @@ std::wstring all_write_problem(std::size_t track1, std::size_t track2, std::size
 }
 
 std::wstring status_word_hex(std::uint8_t sw1, std::uint8_t sw2) {
-  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  return {kDigits[sw1 >> 4], kDigits[sw1 & 0x0F], L' ', kDigits[sw2 >> 4], kDigits[sw2 & 0x0F]};
+  const std::uint8_t word[] = {sw1, sw2};
+  const std::string digits = plain_hex(word, 2);
+  return std::wstring(digits.begin(), digits.begin() + 2) + L' ' + std::wstring(digits.begin() + 2, digits.end());
 }
 
 std::wstring status_word_text(std::uint8_t sw1, std::uint8_t sw2) {
