@@ -120,8 +120,10 @@ class AgingEngine {
   void request_abandon() noexcept { abandon_.store(true); }
   bool abandon_requested() const noexcept { return abandon_.load(); }
 
-  // 1 while no run is active, 0 while one runs.
+  // The aging-stopped flag: 1 while no run is active, 0 while one runs. Setting it to 1
+  // is STOP.
   std::uint8_t aging_stopped() const noexcept { return stopped_.load(); }
+  void set_aging_stopped(std::uint8_t stopped) noexcept { stopped_.store(stopped != 0 ? 1 : 0); }
   bool running() const noexcept { return running_; }
 
   // The pause after each cycle (300 ms); 0 skips it.
