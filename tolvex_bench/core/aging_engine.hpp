@@ -98,6 +98,15 @@ class AgingControls {
   virtual void run_finished(const AgingSummary & /*summary*/) {}
 };
 
+// The page's texts when it opens; the command line's defaults too.
+inline constexpr std::wstring_view kAgingTrackTexts[3] = {
+    L"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ12345678901234",
+    L"123456789012345678901234567890123456",
+    L"01234567890123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123"};
+// Set as typed here; the page's upper-case box shows it in capitals.
+inline constexpr std::wstring_view kAgingIcText = L"abcdefghijklmno";
+inline constexpr std::wstring_view kAgingRfText = L"10000";
+
 // Longest MS text (bytes, in a 300-byte buffer with its terminator) and IC text (its
 // length travels in one byte together with five header bytes).
 inline constexpr std::size_t kMsTextMax = 299;

@@ -181,15 +181,13 @@ void CAging::fill_controls() {
   ui_->comboStacker->setCurrentIndex(2);
   ui_->editCount->setText(QStringLiteral("1"));
   ui_->checkRotation->setChecked(true);
-  ui_->editWrite1->setPlainText(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ12345678901234"));
-  ui_->editWrite2->setPlainText(QStringLiteral("123456789012345678901234567890123456"));
-  ui_->editWrite3->setPlainText(QStringLiteral(
-      "01234567890123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123"));
+  ui_->editWrite1->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[0])));
+  ui_->editWrite2->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[1])));
+  ui_->editWrite3->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[2])));
   force_upper_case(ui_->editIcInput);
   force_upper_case(ui_->editRfInput);
-  ui_->editIcInput->setText(QStringLiteral("abcdefghijklmno"));
-  ui_->editRfInput->setText(QStringLiteral("10000"));
+  ui_->editIcInput->setText(qt(std::wstring(tb::kAgingIcText)));
+  ui_->editRfInput->setText(qt(std::wstring(tb::kAgingRfText)));
   ui_->labelError1->setText(QStringLiteral("Track1: "));
   ui_->labelError2->setText(QStringLiteral("Track2: "));
   ui_->labelError3->setText(QStringLiteral("Track3: "));

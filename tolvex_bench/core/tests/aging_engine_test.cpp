@@ -28,10 +28,8 @@ struct FakeControls final : AgingControls {
   bool rotate = true;
   std::array<bool, 3> wr{};
   std::array<bool, 3> rd{};
-  std::array<std::wstring, 3> write = {L"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ12345678901234",
-                                       L"123456789012345678901234567890123456",
-                                       L"0123456789012345678901234567890123456789012345678901234567890123456789012345678901"
-                                       L"2345678901234567890123"};
+  std::array<std::wstring, 3> write = {std::wstring(kAgingTrackTexts[0]), std::wstring(kAgingTrackTexts[1]),
+                                       std::wstring(kAgingTrackTexts[2])};
   std::array<std::wstring, 3> read;
   std::wstring ic = L"ABCDEFGHIJKLMNO";
   std::wstring rf = L"10000";
