@@ -4,6 +4,7 @@
 #include <QChartView>
 #include <QDir>
 #include <QEventLoop>
+#include <QGraphicsLayout>
 #include <QLineSeries>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -196,14 +197,24 @@ void CAging::fill_controls() {
 }
 
 void CAging::setup_plot() {
+  // Failure rate in percent per medium against the cycle number, in a small font so
+  // that the axes keep their numbers in the little room the page has.
+  QFont small = font();
+  small.setPointSize(7);
   auto *chart = new QChart();
   chart->legend()->setAlignment(Qt::AlignRight);
-  chart->setMargins(QMargins(2, 2, 2, 2));
+  chart->legend()->setFont(small);
+  chart->setMargins(QMargins(0, 0, 0, 0));
+  chart->layout()->setContentsMargins(0, 0, 0, 0);
+  chart->setBackgroundRoundness(0);
   auto *x = new QValueAxis();
   x->setLabelFormat(QStringLiteral("%d"));
-  x->setTitleText(QStringLiteral("cycle"));
+  x->setLabelsFont(small);
+  x->setTickCount(3);
   auto *y = new QValueAxis();
-  y->setLabelFormat(QStringLiteral("%.1f%%"));
+  y->setLabelFormat(QStringLiteral("%.0f%%"));
+  y->setLabelsFont(small);
+  y->setTickCount(3);
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   static const char *const kNames[5] = {"Track1", "Track2", "Track3", "IC", "RF"};
@@ -215,6 +226,7 @@ void CAging::setup_plot() {
     series_[m]->attachAxis(y);
   }
   chart_view_ = new QChartView(chart, ui_->framePlot);
+  chart_view_->setRenderHint(QPainter::Antialiasing);
   chart_view_->setObjectName(QStringLiteral("chartRates"));
   auto *layout = new QVBoxLayout(ui_->framePlot);
   layout->setContentsMargins(0, 0, 0, 0);
