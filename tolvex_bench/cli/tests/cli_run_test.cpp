@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -205,9 +206,18 @@ TEST(CliSim, DemoScriptRunsGreen) {
 
 TEST(CliAging, RunsOnTheSimulatedTerminal) {
   REQUIRE_SIM();
-  const CliRun r = run_cli("--sim aging --kind ms --count 2 --write 1 --read 1");
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  const std::string records = std::string(dir) + "/records";
+  const CliRun r = run_cli("--sim aging --kind ms --count 2 --write 1 --read 1 --record " + records);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  // The record's place is named; it holds a row per cycle.
+  const std::string prefix = "tolvex_cli: aging record: " + records + "/aging-";
+  ASSERT_EQ(r.err.substr(0, prefix.size()), prefix) << r.err;
+  const std::string csv = read_file(r.err.substr(26, r.err.size() - 27));
+  EXPECT_NE(csv.find(",2,MS,C31:0 M33:0 M31:0 C33:0,ejected\n"), std::string::npos) << csv;
+  std::filesystem::remove_all(dir);
   // Remain at each cycle start and at the end; the reports in between; the error texts last.
   const std::string cycle = " COMMAND: Card move from stacker\n RESULT   : Success! \n"
                             " COMMAND: Magnetic Card Write\n RESULT   : Success! \n";
