@@ -58,6 +58,14 @@ AgingEngine::AgingEngine(CommandStep &step, AgingControls &controls) : step_(ste
 bool AgingEngine::run(AgingSummary *summary) {
   if (running_) return false;
   running_ = true;
+  // Whatever way the run leaves, the engine is idle afterwards.
+  struct Idle {
+    AgingEngine &engine;
+    ~Idle() {
+      engine.running_ = false;
+      engine.stopped_.store(1);
+    }
+  } idle{*this};
   abandon_.store(false);
   summary_ = AgingSummary{};
   current_ = AgingCycle{};
@@ -87,7 +95,6 @@ bool AgingEngine::run(AgingSummary *summary) {
   }
   summary_.done = i;
   summary_.counted = {stats_.track1(), stats_.track2(), stats_.track3(), stats_.ic(), stats_.rf()};
-  running_ = false;
   if (summary_.end != AgingEnd::TextTooLong) controls_.run_finished(summary_);
   if (summary != nullptr) *summary = summary_;
   return true;
