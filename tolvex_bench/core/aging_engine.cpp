@@ -84,6 +84,7 @@ bool AgingEngine::run(AgingSummary *summary) {
     try {
       for (; i < n; ++i) {
         if (stopped_.load() == 1) throw RunEnded{AgingEnd::Stopped};
+        if (abandon_.load()) throw RunEnded{AgingEnd::Abandoned};
         cycle(i, all_read);
       }
     } catch (const RunEnded &ended) {

@@ -196,6 +196,19 @@ TEST_F(AgingRun, RunsAsTheChoicesAndFaultsSay) {
        [](FakeControls &c) { c.k = AgingKind::Rf; }, {"R31:status=0x2304"},
        {"C31", "R32", "R31", "C34"}, {1, 0}, AgingEnd::Completed,
        {L"Track1: 0 , 0%", L"Track2: 0 , 0%", L"Track3: 0 , 0%", L"IC: 0 , 0%", L"RF: 1 , 100%"}, {}},
+      {"a draw left out never repeats on an old 0x2006",
+       [](FakeControls &c) { c.count = L"2"; c.stacker_on = false; }, {"C33:status=0x2006"},
+       {"C33", "C33"}, {2, 1, 0}, AgingEnd::Completed, {}, {}},
+      {"a text made too long during the run ends it where it is used",
+       [&](FakeControls &c) {
+         ms({1}, {})(c);
+         c.count = L"3";
+         c.on_stacker = [&c, long_ms](int read) {
+           if (read == 2) c.write[0] = long_ms;
+         };
+       },
+       {}, {"C31", "M33", "C33", "C31"}, {3, 2, 2}, AgingEnd::TextTooLong, {},
+       {L"Track 1 text is longer than 299 bytes"}},
       {"an over-long MS text is refused at START whatever the kind",
        [&](FakeControls &c) { c.k = AgingKind::Rf; c.write[2] = long_ms; }, {}, {}, {}, AgingEnd::TextTooLong, {},
        {L"Track 3 text is longer than 299 bytes"}},
