@@ -83,13 +83,9 @@ struct FakeControls final : AgingControls {
 class TestHost final : public StepHost {
  public:
   explicit TestHost(std::vector<std::wstring> &messages) : messages_(messages) {}
-  bool wait(const std::function<bool()> &collected) override {
-    if (on_wait) on_wait();
-    return completion_.wait(collected);
-  }
+  bool wait(const std::function<bool()> &collected) override { return completion_.wait(collected); }
   void message(std::wstring_view text) override { messages_.emplace_back(text); }
   void report(const std::wstring &) override {}
-  std::function<void()> on_wait;
 
  private:
   std::vector<std::wstring> &messages_;
@@ -309,9 +305,11 @@ TEST_F(AgingRun, StopEndsTheRunAfterTheCyclesEjectAndPause) {
   start();
   controls_.count = L"5";
   controls_.wr = {true, false, false};
-  host_.on_wait = [this] {
+  // STOP while the write is awaited.
+  step_.set_collector([this](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
     if (std::string_view(step_.state().code, 3) == "M33") engine_.request_stop();
-  };
+    return chk_res(data, length, prc, result);
+  });
   // START pressed again inside a wait is ignored.
   bool second_start = true;
   controls_.on_stacker = [&](int) { second_start = engine_.run(); };

@@ -18,6 +18,7 @@
 #include "aging_engine.hpp"
 #include "aging_page.hpp"
 #include "bench_fixture.hpp"
+#include "command_runner.hpp"
 #include "my_tab_ctrl.hpp"
 #include "tolvex_bench_dlg.hpp"
 
@@ -171,7 +172,8 @@ class AgingPageTest : public QObject {
     QTabBar *bar = tabs->tabBar();
     child<QCheckBox>(page, "checkWrite1")->setChecked(true);
     child<QLineEdit>(page, "editCount")->setText(QStringLiteral("100"));
-    QVERIFY(terminal_.sim().add_fault("M33:late=300#1"));
+    // The first write is answered late enough for the checks below to run inside its wait.
+    QVERIFY(terminal_.sim().add_fault("M33:late=1000#1"));
 
     bool start_enabled = true;
     int messages_after_arrow = -1;
@@ -213,7 +215,12 @@ class AgingPageTest : public QObject {
       start_returned = true;
     });
     // Closed while the second eject is awaited: that command is abandoned, nothing more is sent.
-    QTimer::singleShot(200, &dialog, [&] { dialog.reject(); });
+    int draws = 0;
+    connect(&dialog.runner(), &tolvex::bench::ui::CommandRunner::report_changed, &dialog, [&](const QString &report) {
+      if (report.contains(QStringLiteral("Card move from stacker")) && ++draws == 2) {
+        QTimer::singleShot(100, &dialog, [&] { dialog.reject(); });
+      }
+    });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(start_returned);
     QCOMPARE(codes(terminal_.frames()), repeat({"C31", "C33"}, 2));
