@@ -83,13 +83,13 @@ struct FakeControls final : AgingControls {
 class TestHost final : public StepHost {
  public:
   explicit TestHost(std::vector<std::wstring> &messages) : messages_(messages) {}
-  bool wait(const std::function<bool()> &collected) override { return completion_.wait(collected); }
+  bool wait(const std::function<bool()> &collected) override { return completion.wait(collected); }
   void message(std::wstring_view text) override { messages_.emplace_back(text); }
   void report(const std::wstring &) override {}
+  CompletionWait completion;
 
  private:
   std::vector<std::wstring> &messages_;
-  CompletionWait completion_;
 };
 
 Codes repeat(const Codes &codes, int times) {
@@ -351,6 +351,22 @@ TEST_F(AgingRun, CommandsNotStartedFollowTheirRules) {
   int length = 0, result = 0;
   std::uint8_t prc = 0;
   EXPECT_TRUE(host_.wait([&] { return chk_res(data, &length, &prc, &result) != 0; }));
+}
+
+TEST_F(AgingRun, GivingUpCutsAWaitShort) {
+  start();
+  // A second interrupt on the command line: the command in flight is abandoned and its
+  // outcome, the library's stopped result, ends the wait long before the answer.
+  ASSERT_TRUE(sim_->add_fault("C11:late=20000"));
+  bool give_up = false;
+  std::uint8_t data[TOLVEX_RESPONSE_MAX];
+  int length = 0, result = 0;
+  std::uint8_t prc = 0;
+  ASSERT_NE(model(), 0);
+  EXPECT_TRUE(host_.completion.wait([&] { return chk_res(data, &length, &prc, &result) != 0; },
+                        [&] { return give_up = true; }));
+  EXPECT_TRUE(give_up);
+  EXPECT_EQ(result, TOLVEX_STOPPED);
 }
 
 }  // namespace
