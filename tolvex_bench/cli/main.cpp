@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "aging_command.hpp"
 #include "commands.hpp"
 #include "invocation.hpp"
 #include "ports.hpp"
@@ -32,6 +33,7 @@ std::string command_list() {
     if (c.role == Role::Refused) os << " (done by the tool itself)";
     os << "\n";
   }
+  os << "\nThe aging run:\n" << aging_usage();
   os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
         "'view hex' / 'view string' switch the report view.\n"
         "\nCOMn names: $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf\n"
@@ -124,6 +126,9 @@ int main(int argc, char **argv) {
   if (words.empty()) {
     std::cerr << "tolvex_cli: no command given (tolvex_cli --help lists them)\n";
     return kExitUsage;
+  }
+  if (words.front() == "aging") {
+    return run_aging(options, std::vector<std::string>(words.begin() + 1, words.end()), std::cout, std::cerr);
   }
   PreparedCall call;
   std::string error;

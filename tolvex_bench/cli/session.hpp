@@ -4,13 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
+#include "command_step.hpp"
 #include "invocation.hpp"
-#include "report.hpp"
 
 namespace tolvex::sim {
 class Simulator;
@@ -42,16 +42,31 @@ class Session {
   // Runs one call and prints its report: kExitOk when the result is 0, else kExitFailed.
   int run(const PreparedCall &call);
 
- private:
+  // Opens the port (or starts the simulated terminal) unless it is open; false with a
+  // message on the error stream when that fails.
   bool open_port();
+
+  // The command step that prints reports to the output stream and messages to the
+  // error stream.
+  bench::CommandStep &step() { return step_; }
+
+  // Polled while a command is waited for; once it returns true the command in flight
+  // is abandoned (exe_stop) and the wait ends with the library's outcome.
+  void set_abandon_check(std::function<bool()> check);
+
+  // The simulated terminal of --sim, once the port is open; null otherwise.
+  sim::Simulator *simulator() { return simulator_.get(); }
+
+ private:
+  class Host;
 
   SessionOptions options_;
   std::ostream &out_;
   std::ostream &err_;
   std::unique_ptr<sim::Simulator> simulator_;
   bool port_open_ = false;
-  bench::ReportBuilder report_;
-  std::vector<std::uint8_t> response_;
+  std::unique_ptr<Host> host_;
+  bench::CommandStep step_;
 };
 
 }  // namespace tolvex::cli

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 #include "message_service.hpp"
 
 namespace tolvex::bench::ui {
+
+using tolvex::bench::StepHost;
+using tolvex::bench::StepResult;
 
 namespace {
 
@@ -31,9 +35,43 @@ void completion_relay(std::uint8_t /*prc_no*/, void * /*ctx*/) {
   QMetaObject::invokeMethod(runner, [runner] { runner->wake(); }, Qt::QueuedConnection);
 }
 
+// The step's surroundings in the desktop bench: waits sleep in an event loop, messages
+// are message boxes, reports go to the report window.
+class CommandRunner::Host final : public StepHost {
+ public:
+  explicit Host(CommandRunner &runner) : runner_(runner) {}
+
+  bool wait(const std::function<bool()> &collected) override {
+    // Sleep in an event loop: the window stays live and a handler run from here may
+    // start a command of its own, whose wait nests inside this one and returns first.
+    QEventLoop loop;
+    QTimer recheck;
+    recheck.setInterval(kRecheckMs);
+    QObject::connect(&recheck, &QTimer::timeout, &loop, &QEventLoop::quit);
+    runner_.loops_.push_back(&loop);
+    recheck.start();
+    while (!collected()) loop.exec();
+    recheck.stop();
+    runner_.loops_.erase(std::find(runner_.loops_.begin(), runner_.loops_.end(), &loop));
+    return true;
+  }
+
+  void message(std::wstring_view text) override {
+    show_message(QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size())));
+  }
+
+  void report(const std::wstring &text) override {
+    runner_.set_report_text(QString::fromStdWString(text) + QStringLiteral("   "));
+  }
+
+  int view_mode() override { return runner_.view_mode_(); }
+
+ private:
+  CommandRunner &runner_;
+};
+
 CommandRunner::CommandRunner(QObject *parent)
-    : QObject(parent), view_mode_([] { return 0; }), collect_([](std::uint8_t *data, int *length, std::uint8_t *prc,
-                                                                 int *result) { return chk_res(data, length, prc, result); }) {
+    : QObject(parent), host_(std::make_unique<Host>(*this)), step_(*host_), view_mode_([] { return 0; }) {
   {
     std::lock_guard<std::mutex> lock(g_runner_mutex);
     g_runner = this;
@@ -56,67 +94,10 @@ CommandRunner::~CommandRunner() {
 
 bool CommandRunner::run(const char *code, const Starter &start, const QString &failure_text) {
   if (shutting_down_) return false;
-  char code_before[3];
-  std::copy_n(state_.code, 3, code_before);
-  const std::uint8_t prc_before = state_.gb_prc_no;
-  std::copy_n(code, 3, state_.code);
-  state_.gb_prc_no = static_cast<std::uint8_t>(start());
-  if (state_.gb_prc_no == 0) {
-    // Refused while another command is being waited for (a handler run inside that
-    // wait): the command in flight keeps its code and process number, so its own
-    // report stays right.
-    if (!loops_.empty()) {
-      std::copy_n(code_before, 3, state_.code);
-      state_.gb_prc_no = prc_before;
-    }
-    if (!failure_text.isEmpty()) show_message(failure_text);
-    return false;
-  }
-  wait_and_report();
-  return true;
+  return step_.run(std::string_view(code, 3), start, failure_text.toStdWString()) != StepResult::NotStarted;
 }
 
-bool CommandRunner::collect() {
-  int length = 0;
-  int result = 0;
-  std::uint8_t prc = 0;
-  if (collect_(state_.response.data(), &length, &prc, &result) == 0) return false;
-  state_.length = static_cast<std::uint32_t>(std::clamp(length, 0, static_cast<int>(state_.response.size())));
-  state_.response_prc_no = prc;
-  state_.result = result;
-  return true;
-}
-
-void CommandRunner::wait_and_report() {
-  const int view_mode = view_mode_();
-  state_.response.fill(0);
-
-  if (!collect()) {
-    // Sleep in an event loop: the window stays live and a handler run from here may
-    // start a command of its own, whose wait nests inside this one and returns first.
-    QEventLoop loop;
-    QTimer recheck;
-    recheck.setInterval(kRecheckMs);
-    connect(&recheck, &QTimer::timeout, &loop, &QEventLoop::quit);
-    loops_.push_back(&loop);
-    recheck.start();
-    while (!collect()) loop.exec();
-    recheck.stop();
-    loops_.erase(std::find(loops_.begin(), loops_.end(), &loop));
-  }
-
-  if (state_.result == TOLVEX_NEGATIVE) state_.result = state_.response[0] * 256 + state_.response[1];
-  if (state_.response_prc_no != state_.gb_prc_no) show_message(QStringLiteral("gb_prc_no Error"));
-
-  Outcome outcome;
-  std::copy_n(state_.code, 3, outcome.code);
-  outcome.result = state_.result;
-  outcome.length = state_.length;
-  outcome.response = state_.response.data();
-  outcome.capacity = state_.response.size();
-  outcome.view_mode = view_mode;
-  set_report_text(QString::fromStdWString(builder_.build(outcome)) + QStringLiteral("   "));
-}
+void CommandRunner::wait_and_report() { step_.wait_and_report(); }
 
 void CommandRunner::set_report_text(const QString &text) { emit report_changed(text); }
 

@@ -5,28 +5,18 @@
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
-#include <tolvex/tolvex.h>
-
-#include "report.hpp"
+#include "command_step.hpp"
 
 class QEventLoop;
 
 namespace tolvex::bench::ui {
 
-// Command state shared by every starter, one instance for the program's life.
-struct CommandState {
-  char code[3] = {0, 0, 0};       // current-command code
-  std::uint8_t gb_prc_no = 0;     // process number of the command in flight; 0 = not started
-  std::array<std::uint8_t, TOLVEX_RESPONSE_MAX> response{};  // cleared before each wait
-  std::uint32_t length = 0;       // valid bytes in the response
-  std::uint8_t response_prc_no = 0;
-  int result = 0;                 // 0 success; library or terminal code otherwise
-};
+using CommandState = tolvex::bench::CommandState;
 
 class CommandRunner final : public QObject {
   Q_OBJECT
@@ -46,8 +36,11 @@ class CommandRunner final : public QObject {
   // The wait-and-report step on its own, for starters that call the export themselves.
   void wait_and_report();
 
-  CommandState &state() { return state_; }
-  const CommandState &state() const { return state_; }
+  CommandState &state() { return step_.state(); }
+  const CommandState &state() const { return step_.state(); }
+
+  // The core step itself, for engines that drive commands through it.
+  tolvex::bench::CommandStep &step() { return step_; }
 
   // Where the view mode is read at the start of each wait (0 "String", else "HEX").
   void set_view_mode_source(std::function<int()> source) { view_mode_ = std::move(source); }
@@ -57,7 +50,7 @@ class CommandRunner final : public QObject {
 
   // Number of waits running now (more than one when a handler inside a wait started
   // a command).
-  int wait_depth() const { return static_cast<int>(loops_.size()); }
+  int wait_depth() const { return step_.wait_depth(); }
 
   // The window is closing: no new command starts, a command in flight is abandoned
   // (exe_stop) and the waits return once the library has reported it.
@@ -65,19 +58,18 @@ class CommandRunner final : public QObject {
   bool shutting_down() const { return shutting_down_; }
 
   // Test seam: how outcomes are collected (chk_res unless replaced).
-  void set_collector(Collector collector) { collect_ = std::move(collector); }
+  void set_collector(Collector collector) { step_.set_collector(std::move(collector)); }
 
  signals:
   void report_changed(const QString &text);
 
  private:
+  class Host;
   void wake();
-  bool collect();
 
-  CommandState state_;
-  ReportBuilder builder_;
+  std::unique_ptr<Host> host_;
+  tolvex::bench::CommandStep step_;
   std::function<int()> view_mode_;
-  Collector collect_;
   std::vector<QEventLoop *> loops_;
   bool shutting_down_ = false;
 

@@ -29,27 +29,24 @@ class GuardedTabBar final : public QTabBar {
   }
 
   void keyPressEvent(QKeyEvent *event) override {
-    switch (event->key()) {
-      case Qt::Key_Left:
-      case Qt::Key_Right:
-      case Qt::Key_Up:
-      case Qt::Key_Down:
-      case Qt::Key_Home:
-      case Qt::Key_End:
-        if (!owner_->may_change_to(-1)) {
-          event->accept();
-          return;
-        }
-        break;
-      default:
-        break;
+    // The arrows move one tab and stop at either end; a key that would change nothing
+    // is not asked about.
+    int step = 0;
+    if (event->key() == Qt::Key_Left) step = isRightToLeft() ? 1 : -1;
+    if (event->key() == Qt::Key_Right) step = isRightToLeft() ? -1 : 1;
+    const int target = currentIndex() + step;
+    if (step != 0 && target >= 0 && target < count() && !owner_->may_change_to(target)) {
+      event->accept();
+      return;
     }
     QTabBar::keyPressEvent(event);
   }
 
 #if QT_CONFIG(wheelevent)
   void wheelEvent(QWheelEvent *event) override {
-    if (!owner_->may_change_to(-1)) {
+    const int delta = event->angleDelta().y() != 0 ? event->angleDelta().y() : event->angleDelta().x();
+    const int target = currentIndex() + (delta > 0 ? -1 : delta < 0 ? 1 : 0);
+    if (target != currentIndex() && target >= 0 && target < count() && !owner_->may_change_to(target)) {
       event->accept();
       return;
     }
@@ -70,7 +67,7 @@ void CMyTabCtrl::setup(tolvex::bench::ui::CommandRunner &runner) {
   setting_ = new CSetting(runner);
   mifare_ = new CClassicMifare(runner);
   ms_ = new CMsDlg(runner);
-  aging_ = new CAging();
+  aging_ = new CAging(runner);
   addTab(setting_, QStringLiteral("Setting"));
   addTab(mifare_, QStringLiteral("ClassMifare"));
   addTab(ms_, QStringLiteral("MS/IC"));
@@ -85,13 +82,22 @@ bool CMyTabCtrl::may_change_to(int index) {
 }
 
 void CMyTabCtrl::keyPressEvent(QKeyEvent *event) {
-  // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageUp and Ctrl+PageDown switch pages.
-  const bool switches = (event->modifiers() & Qt::ControlModifier) &&
-                        (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab ||
-                         event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown);
-  if (switches && !may_change_to(-1)) {
-    event->accept();
-    return;
+  // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageUp and Ctrl+PageDown switch pages, wrapping round
+  // at the ends unless the key repeats.
+  const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+  int step = 0;
+  if (control && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+    step = (event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier)) ? -1 : 1;
+  } else if (control && (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+    step = event->key() == Qt::Key_PageUp ? -1 : 1;
+  }
+  if (step != 0 && count() > 1) {
+    int target = currentIndex() + step;
+    if (target < 0 || target >= count()) target = event->isAutoRepeat() ? currentIndex() : (target + count()) % count();
+    if (target != currentIndex() && !may_change_to(target)) {
+      event->accept();
+      return;
+    }
   }
   QTabWidget::keyPressEvent(event);
 }

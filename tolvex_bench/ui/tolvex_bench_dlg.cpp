@@ -99,7 +99,8 @@ void CTolvexBenchDlg::show_about() {
 
 void CTolvexBenchDlg::done(int result) {
   // A wait in progress gives up its command and returns once the library reports;
-  // nothing new starts after this.
+  // nothing new starts after this, and an aging run ends after that command.
+  if (CAging *aging = ui_->tabCtrl->aging_page(); aging != nullptr) aging->shut_down();
   runner_.shut_down();
   QDialog::done(result);
 }

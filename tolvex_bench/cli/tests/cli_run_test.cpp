@@ -1,14 +1,18 @@
 // Runs the built tolvex_cli as a user would and compares its whole output.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "commands.hpp"
 
@@ -198,6 +202,100 @@ TEST(CliSim, DemoScriptRunsGreen) {
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n"), std::string::npos);
   EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \n"), std::string::npos);
+}
+
+TEST(CliAging, RunsOnTheSimulatedTerminal) {
+  REQUIRE_SIM();
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  const std::string records = std::string(dir) + "/records";
+  const CliRun r = run_cli("--sim aging --kind ms --count 2 --write 1 --read 1 --record " + records);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The record's place is named; it holds a row per cycle.
+  const std::string prefix = "tolvex_cli: aging record: " + records + "/aging-";
+  ASSERT_EQ(r.err.substr(0, prefix.size()), prefix) << r.err;
+  const std::string csv = read_file(r.err.substr(26, r.err.size() - 27));
+  EXPECT_NE(csv.find(",2,MS,C31:0 M33:0 M31:0 C33:0,ejected\n"), std::string::npos) << csv;
+  std::filesystem::remove_all(dir);
+  // Remain at each cycle start and at the end; the reports in between; the error texts last.
+  const std::string cycle = " COMMAND: Card move from stacker\n RESULT   : Success! \n"
+                            " COMMAND: Magnetic Card Write\n RESULT   : Success! \n";
+  EXPECT_EQ(r.out.find("Remain: 2\n" + cycle), 0u) << r.out;
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \nRemain: 1\n" + cycle), std::string::npos);
+  const std::string end = " COMMAND: Card eject\n RESULT   : Success! \nRemain: 0\n"
+                          "Track1: 0 , 0%\nTrack2: 0 , 0%\nTrack3: 0 , 0%\nIC: 0 , 0%\nRF: 0 , 0%\n";
+  ASSERT_GT(r.out.size(), end.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - end.size()), end);
+}
+
+TEST(CliAging, ExitStatuses) {
+  REQUIRE_SIM();
+  struct Case {
+    std::string args;
+    int status;
+    std::string out_start;
+    std::string err_part;
+  } cases[] = {
+      {"--count 0", 0, "Remain: 0\nTrack1: \nTrack2: \nTrack3: \nIC: \nRF: \n", ""},
+      {"--kind ic --count 2 --ic-text ''", 1, "Remain: 2\n", "Input The Data"},
+      {"--kind rf --count 1 --no-eject", 1, "Remain: 1\n COMMAND: Write RF card data in Block Range\n RESULT   : False!\n ERROR : No cards. \nRemain: 1\n", ""},
+      {"--count -3", 2, "", "--count"},
+      {"--count 1 --kind nfc", 2, "", "--kind"},
+      {"--count 1 --write 4", 2, "", "--write"},
+      {"--kind ms", 2, "", "--count"},
+      {"--count 1 --ic-text " + std::string(251, 'A'), 2, "", "--ic-text is longer than 250 bytes"},
+  };
+  for (const Case &c : cases) {
+    const CliRun r = run_cli("--sim aging " + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.out.substr(0, c.out_start.size()), c.out_start) << c.args << "\n" << r.out;
+    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << c.args << "\n" << r.err;
+  }
+}
+
+TEST(CliAging, InterruptStopsAfterTheCycle) {
+  REQUIRE_SIM();
+  // Ctrl-C during the run ends it after the cycle it is in.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  std::vector<std::string> args = {TOLVEX_CLI_PATH, "--sim", "aging", "--count", "1000"};
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, TOLVEX_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+
+  std::string out;
+  char buf[512];
+  bool interrupted = false;
+  ssize_t n;
+  while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) {
+    out.append(buf, static_cast<std::size_t>(n));
+    if (!interrupted && out.find(" COMMAND: Card eject\n") != std::string::npos) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  close(pipe_fds[0]);
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFEXITED(raw)) << out;
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  // The run ended after a whole cycle, its card ejected, long before the count.
+  const std::string end = " COMMAND: Card eject\n RESULT   : Success! \nRemain: ";
+  const std::size_t at = out.rfind(end);
+  ASSERT_NE(at, std::string::npos) << out;
+  const int remain = std::atoi(out.c_str() + at + end.size());
+  EXPECT_GT(remain, 900) << out;
+  EXPECT_NE(out.find("Remain: " + std::to_string(remain + 1) + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nTrack1: \n", at), std::string::npos) << out;
 }
 
 }  // namespace

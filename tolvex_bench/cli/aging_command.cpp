@@ -1,0 +1,210 @@
+#include "aging_command.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <csignal>
+#include <optional>
+#include <thread>
+
+#include "aging_engine.hpp"
+#include "aging_record.hpp"
+#include "decimal.hpp"
+#include "text.hpp"
+
+namespace tolvex::cli {
+
+namespace {
+
+using bench::AgingKind;
+
+struct AgingOptions {
+  AgingKind kind = AgingKind::Ms;
+  std::int32_t count = 0;
+  std::vector<int> write;
+  std::vector<int> read;
+  bool all_read = false;
+  bool stacker = true;
+  bool eject = true;
+  bool rotate = true;
+  std::wstring ic_text;
+  std::wstring rf_text;
+  std::string record;
+};
+
+// The run's choices are fixed for the whole run; the texts rotate as on the page.
+class CliControls final : public bench::AgingControls {
+ public:
+  CliControls(const AgingOptions &o, std::ostream &out, std::ostream &err) : o_(o), out_(out), err_(err) {
+    for (std::size_t t = 0; t < 3; ++t) write_[t] = std::wstring(bench::kAgingTrackTexts[t]);
+    ic_ = o.ic_text;
+  }
+
+  std::wstring count_text() override { return bench::decimal_text(o_.count); }
+  bool all_read() override { return o_.all_read; }
+  AgingKind kind() override { return o_.kind; }
+  bool stacker() override { return o_.stacker; }
+  bool eject_capture() override { return o_.eject; }
+  bool rotation() override { return o_.rotate; }
+  bool write_track(int track) override { return std::count(o_.write.begin(), o_.write.end(), track) != 0; }
+  bool read_track(int track) override { return std::count(o_.read.begin(), o_.read.end(), track) != 0; }
+  std::wstring write_text(int track) override { return write_[static_cast<std::size_t>(track - 1)]; }
+  std::wstring ic_text() override { return ic_; }
+  std::wstring rf_text() override { return o_.rf_text; }
+
+  void set_write_text(int track, const std::wstring &text) override { write_[static_cast<std::size_t>(track - 1)] = text; }
+  void set_read_text(int, const std::wstring &) override {}
+  void set_ic_text(const std::wstring &text) override { ic_ = text; }
+  void set_ic_output(const std::wstring &) override {}
+  void set_rf_output(const std::wstring &) override {}
+  void show_remain(std::int32_t remain) override { out_ << "Remain: " << remain << "\n" << std::flush; }
+  void show_error_texts(const std::array<std::wstring, 5> &texts) override { errors_ = texts; }
+  void message(std::wstring_view text) override { err_ << bench::to_utf8(text) << "\n"; }
+
+  void pause(std::chrono::milliseconds duration) override {
+    // Sleeps in slices so that giving up the run is not held back by the pause.
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until && !(abandoned_ && abandoned_())) {
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
+    }
+  }
+
+  void run_started(std::int32_t) override {
+    if (o_.record.empty()) return;
+    record_.emplace(o_.record, bench::AgingRecord::Clock::now());
+    record_->begin();
+    warn_if_needed();
+  }
+  void cycle_finished(const bench::AgingCycle &cycle, const bench::AgingStats &) override {
+    if (!record_) return;
+    record_->add(cycle, bench::AgingRecord::Clock::now());
+    warn_if_needed();
+  }
+  void run_finished(const bench::AgingSummary &summary) override {
+    if (!record_) return;
+    record_->finish(summary, bench::AgingRecord::Clock::now());
+    if (!warn_if_needed()) err_ << "tolvex_cli: aging record: " << record_->csv_path().string() << "\n";
+  }
+
+  const std::array<std::wstring, 5> &errors() const { return errors_; }
+  std::function<bool()> abandoned_;
+
+ private:
+  bool warn_if_needed() {
+    const std::string warning = record_->take_warning();
+    if (warning.empty()) return false;
+    err_ << "tolvex_cli: aging record not written: " << warning << "\n";
+    return true;
+  }
+
+  const AgingOptions &o_;
+  std::ostream &out_;
+  std::ostream &err_;
+  std::array<std::wstring, 3> write_;
+  std::wstring ic_;
+  // Until the first error check the page shows its labels alone.
+  std::array<std::wstring, 5> errors_ = {L"Track1: ", L"Track2: ", L"Track3: ", L"IC: ", L"RF: "};
+  std::optional<bench::AgingRecord> record_;
+};
+
+// The engine the interrupt handler talks to; only atomic stores happen in the handler.
+std::atomic<bench::AgingEngine *> g_engine{nullptr};
+std::atomic<int> g_interrupts{0};
+
+extern "C" void on_interrupt(int) {
+  bench::AgingEngine *engine = g_engine.load();
+  if (engine == nullptr) return;
+  if (g_interrupts.fetch_add(1) == 0) {
+    engine->request_stop();
+  } else {
+    engine->request_abandon();
+  }
+}
+
+std::wstring upper(std::string_view text) {
+  std::wstring wide = bench::to_wide(text);
+  for (wchar_t &c : wide) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  return wide;
+}
+
+}  // namespace
+
+std::string aging_usage() {
+  return "  aging --kind ms|ic|rf --count N [--write 1,2,3] [--read 1,2,3] [--all-read] [--no-stacker]\n"
+         "        [--no-eject] [--no-rotate] [--ic-text TEXT] [--rf-value V] [--record DIR]\n"
+         "                                                      the bench's aging run (Ctrl-C stops after the\n"
+         "                                                      cycle, a second Ctrl-C at once); exit 0 when\n"
+         "                                                      all cycles were done, 1 when it ended early\n";
+}
+
+int run_aging(const SessionOptions &options, const std::vector<std::string> &words, std::ostream &out,
+              std::ostream &err) {
+  CLI::App app{"The bench's aging run", "tolvex_cli aging"};
+  AgingOptions o;
+  std::string kind = "ms";
+  std::string ic_text = bench::to_utf8(bench::kAgingIcText);
+  std::string rf_text = bench::to_utf8(bench::kAgingRfText);
+  app.add_option("--kind", kind, "medium of each cycle")->check(CLI::IsMember({"ms", "ic", "rf"}))->capture_default_str();
+  app.add_option("--count", o.count, "number of cycles")->required()->check(CLI::Range(0, INT32_MAX));
+  app.add_option("--write", o.write, "tracks written in each cycle")->delimiter(',')->check(CLI::Range(1, 3));
+  app.add_option("--read", o.read, "tracks read in each cycle")->delimiter(',')->check(CLI::Range(1, 3));
+  app.add_flag("--all-read", o.all_read, "read the three tracks with one command");
+  bool no_stacker = false, no_eject = false, no_rotate = false;
+  app.add_flag("--no-stacker", no_stacker, "draw no card at the start of a cycle");
+  app.add_flag("--no-eject", no_eject, "neither draw nor eject or capture a card");
+  app.add_flag("--no-rotate", no_rotate, "keep the track texts as they are");
+  app.add_option("--ic-text", ic_text, "IC text (upper case)")->capture_default_str();
+  app.add_option("--rf-value", rf_text, "RF value (its leading decimal number)")->capture_default_str();
+  app.add_option("--record", o.record, "write the run's record into this folder");
+
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError &e) {
+    const int code = app.exit(e, out, err);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  o.kind = kind == "ic" ? AgingKind::Ic : kind == "rf" ? AgingKind::Rf : AgingKind::Ms;
+  o.stacker = !no_stacker;
+  o.eject = !no_eject;
+  o.rotate = !no_rotate;
+  o.ic_text = upper(ic_text);
+  o.rf_text = upper(rf_text);
+  if (bench::to_narrow(o.ic_text).size() > bench::kIcTextMax) {
+    err << "tolvex_cli: --ic-text is longer than " << bench::kIcTextMax << " bytes\n";
+    return kExitUsage;
+  }
+
+  Session session(options, out, err);
+  if (!session.open_port()) return kExitFailed;
+  CliControls controls(o, out, err);
+  bench::AgingEngine engine(session.step(), controls);
+  controls.abandoned_ = [&engine] { return engine.abandon_requested(); };
+  session.set_abandon_check([&engine] { return engine.abandon_requested(); });
+
+  g_interrupts.store(0);
+  g_engine.store(&engine);
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = &on_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous);
+
+  bench::AgingSummary summary;
+  engine.run(&summary);
+
+  sigaction(SIGINT, &previous, nullptr);
+  g_engine.store(nullptr);
+
+  for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
+  out.flush();
+  return summary.end == bench::AgingEnd::Completed ? kExitOk : kExitFailed;
+}
+
+}  // namespace tolvex::cli
