@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build bootstrap asan tsan bench clean
+.PHONY: run test build bootstrap asan tsan bench fuzz soak clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -31,6 +31,21 @@ bench: bootstrap
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	scripts/run-benchmarks
+
+# libFuzzer targets, each run FUZZ_SECONDS on a copy of its seed corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/bootstrap fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -j $(JOBS)
+
+# Long run of the library against the simulated terminal with faults and unplugs
+# (SOAK_COMMANDS shrinks it).
+soak: bootstrap
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target tolvex_soak
+	build/release/bench/tolvex_soak
 
 clean:
 	rm -rf build
