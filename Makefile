@@ -43,9 +43,9 @@ fuzz:
 # Long run of the library against the simulated terminal with faults and unplugs
 # (SOAK_COMMANDS shrinks it).
 soak: bootstrap
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target tolvex_soak
-	build/release/bench/tolvex_soak
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target tolvex_soak
+	build/default/bench/tolvex_soak
 
 clean:
 	rm -rf build
