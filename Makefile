@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build bootstrap asan tsan bench deb clean
+.PHONY: run test build bootstrap asan tsan bench deb fuzz soak clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -42,6 +42,21 @@ deb: bootstrap
 	rm -f build/deb/*.deb
 	cpack --config build/$(DEB_PRESET)/CPackConfig.cmake -B build/deb
 	@ls -1 build/deb/*.deb
+
+# libFuzzer targets, each run FUZZ_SECONDS on a copy of its seed corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/bootstrap fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -j $(JOBS)
+
+# Long run of the library against the simulated terminal with faults and unplugs
+# (SOAK_COMMANDS shrinks it).
+soak: bootstrap
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target tolvex_soak
+	build/default/bench/tolvex_soak
 
 clean:
 	rm -rf build
