@@ -168,8 +168,11 @@ TEST(Port, HangUpEndsInTransmissionErrorWithoutSpinning) {
     ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
     ASSERT_GE(exe_cmd("C31", nullptr, 0), 1);
     ASSERT_TRUE(peer.read_frame());
-    peer.hang_up();  // the adapter is unplugged before the terminal answers
-    Outcome o = wait_outcome(5000ms);
+    peer.write_byte(ACK);
+    ASSERT_EQ(peer.read_byte(), std::optional<std::uint8_t>(ENQ));
+    peer.hang_up();  // the adapter is unplugged while the reply is awaited
+    // At once, not when the 15 s reply window of the move runs out.
+    Outcome o = wait_outcome(1000ms);
     ASSERT_TRUE(o.finished);
     EXPECT_EQ(o.result, TOLVEX_TX_ERROR);
 
@@ -271,6 +274,9 @@ void concurrent_close_from_handler() {
   while (!in_handler && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   if (!in_handler) std::_Exit(3);
   DisablePort();
+  // The caller's close does not wait for the handler; the handler's own close must end too.
+  const auto handler_deadline = std::chrono::steady_clock::now() + 3s;
+  while (handler_close != 1 && std::chrono::steady_clock::now() < handler_deadline) std::this_thread::sleep_for(1ms);
   if (handler_close != 1) std::_Exit(4);
   // The port opens and works again afterwards.
   tolvex_set_message_handler(nullptr, nullptr);

@@ -239,6 +239,19 @@ TOLVEX_API void tolvex_set_completion_handler(void (*handler)(uint8_t prc_no, vo
 /* Text of the last EnablePort failure, e.g. "/dev/ttyUSB0: Permission denied"; empty after a success. */
 TOLVEX_API const char *tolvex_port_error(void);
 
+/* Directions handed to the trace handler. */
+#define TOLVEX_TRACE_WRITTEN 0 /* bytes the library wrote to the terminal */
+#define TOLVEX_TRACE_READ 1    /* bytes the library read from the terminal */
+
+/* Line trace: the handler is called on the I/O thread with every block of bytes written or
+   read, in order, with the direction and the time it was handed over (the monotonic clock,
+   CLOCK_MONOTONIC, in nanoseconds); null removes it. The bytes are valid during the call
+   only. Independently, the environment variable TOLVEX_TRACE=FILE (read when the library is
+   first used) appends each block to FILE as a text line "SECONDS.MICROSECONDS TX|RX HEX...". */
+TOLVEX_API void tolvex_set_trace_handler(void (*handler)(int direction, const uint8_t *bytes, uint32_t length,
+                                                         uint64_t time_ns, void *ctx),
+                                         void *ctx);
+
 #ifdef __cplusplus
 }
 #endif
