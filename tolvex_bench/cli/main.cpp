@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -84,6 +85,8 @@ int main(int argc, char **argv) {
       ->excludes(port);
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
+  std::string trace;
+  app.add_option("--trace", trace, "append every byte written to and read from the terminal to FILE, in hex");
 
   try {
     app.parse(argc, argv);
@@ -92,6 +95,8 @@ int main(int argc, char **argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
   options.view_mode = view_mode_from_text(view);
+  // The library reads this when it is first used, which is after this point.
+  if (!trace.empty()) ::setenv("TOLVEX_TRACE", trace.c_str(), 1);
 
   const std::vector<std::string> words = app.remaining();
   if (!script.empty() && !words.empty()) {
