@@ -6,8 +6,7 @@
 namespace tolvex {
 namespace {
 
-// Bytes held while no command waits for them: one short of the receive buffer, as the
-// receive ring of the serial link held them.
+// Bytes held while no command waits for them: one short of the receive buffer.
 constexpr std::size_t kHeldMax = kReceiveBufferSize - 1;
 
 }  // namespace
@@ -197,8 +196,8 @@ void ExchangeEngine::check(Clock::time_point now, bool after_enq) {
         return;
       }
     }
-    // After an ENQ the pass ran from the stop test on; a full pass follows, as it would
-    // have on the next round, so an ACK that came meanwhile is answered.
+    // After an ENQ the pass ran from the stop test on; a full pass follows, so an ACK
+    // that came meanwhile is answered.
     if (!continuing) return;
   }
 }

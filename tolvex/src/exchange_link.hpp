@@ -1,7 +1,7 @@
 // Joins the exchange engine to a transport: reads what the line holds into the engine,
 // writes what the engine asks for, reports drains, refusals and a lost line, and says
-// when it next needs to run. Does not read the clock and never waits; the I/O thread
-// (or a test) calls service() with the time whenever something may have happened.
+// when it next needs to run. Does not read the clock and never waits: whoever drives it
+// calls service() with the time whenever something may have happened.
 #pragma once
 
 #include <cstddef>

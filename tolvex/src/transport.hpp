@@ -1,5 +1,5 @@
-// What the exchange needs of a line to the terminal. The serial port implements it;
-// tests and fuzzing use a line held in memory.
+// What the exchange needs of a line to the terminal: the serial port, or any other line
+// (one held in memory, say) that moves bytes both ways.
 #pragma once
 
 #include <chrono>

@@ -50,6 +50,24 @@ TEST(Port, FailuresSayWhy) {
   EXPECT_EQ(DisablePort(), 1);
 }
 
+// The text one thread holds is not rewritten by another thread's failing EnablePort.
+TEST(Port, ErrorTextIsStablePerThread) {
+  ASSERT_EQ(EnablePort("LPT1", 8, 0, 0, 9600, 0), 0);
+  const char *mine = tolvex_port_error();
+  const std::string expected = mine;
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    for (int i = 0; i < 2000; ++i) EnablePort("/dev/ttyS0", 8, 0, 0, 12345, 0);
+    done = true;
+  });
+  bool stable = true;
+  while (!done) stable = stable && expected == mine;
+  other.join();
+  EXPECT_TRUE(stable);
+  EXPECT_NE(expected.find("unknown port name"), std::string::npos);
+  EXPECT_NE(std::string(tolvex_port_error()).find("baud rate 12345"), std::string::npos);
+}
+
 TEST(Port, EveryLineSettingOpens) {
   PtyPeer peer;
   for (std::uint8_t parity = 0; parity <= 4; ++parity) {
