@@ -282,6 +282,8 @@ void Channel::run() {
   std::vector<TraceBlock> blocks;
   std::vector<std::uint8_t> bytes;
   std::unique_lock<std::mutex> guard(lock_);
+  bool readable = true;  // the line may hold bytes: poll said so, or it was just opened
+  unsigned read_generation = generation_;
   while (!shutdown_) {
     const Clock::time_point now = Clock::now();
     if (start_pending_) {
@@ -294,7 +296,12 @@ void Channel::run() {
       stop_pending_ = false;
       engine_.stop(now);
     }
-    const ExchangeLink::Report report = link_.service(now);
+    if (read_generation != generation_) {
+      read_generation = generation_;
+      readable = true;
+    }
+    const ExchangeLink::Report report = link_.service(now, readable || hangup_seen_);
+    readable = false;
     if (hangup_seen_) {
       // The line reported itself gone; whatever it still held has just been read.
       hangup_seen_ = false;
@@ -307,20 +314,6 @@ void Channel::run() {
       finished = true;
       prc_no = publish(engine_.outcome());
     }
-    if (finished || report.overflows > 0 || !trace_blocks_.empty()) {
-      // Hand everything to the host without holding the lock: its handlers may call back.
-      blocks.swap(trace_blocks_);
-      bytes.swap(trace_bytes_);
-      trace_blocks_.clear();
-      trace_bytes_.clear();
-      guard.unlock();
-      if (!blocks.empty()) dispatch_trace(blocks, bytes);
-      for (int i = 0; i < report.overflows; ++i) show_message("m_QueueRead FULL!");
-      if (finished) notify_completion(prc_no);
-      guard.lock();
-      continue;
-    }
-
     const int fd = transport_.is_open() && !transport_.hung_up() ? transport_.readable_fd() : -1;
     const unsigned generation = generation_;
     pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {fd, static_cast<short>(POLLIN | (link_.wants_writable() ? POLLOUT : 0)), 0}};
@@ -334,15 +327,26 @@ void Channel::run() {
       timeout.tv_nsec = static_cast<long>(ns % 1000000000);
       timeout_ptr = &timeout;
     }
+    blocks.swap(trace_blocks_);
+    bytes.swap(trace_bytes_);
+    trace_blocks_.clear();
+    trace_bytes_.clear();
     guard.unlock();
+    // Hand everything to the host without holding the lock: its handlers may call back.
+    // Whatever they change wakes the poll below (a command, a stop) or is ignored by it (a
+    // port closed or reopened: the generation differs).
+    if (!blocks.empty()) dispatch_trace(blocks, bytes);
+    for (int i = 0; i < report.overflows; ++i) show_message("m_QueueRead FULL!");
+    if (finished) notify_completion(prc_no);
     const int ready = ::ppoll(fds, fd >= 0 ? 2 : 1, timeout_ptr, nullptr);
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       (void)!::read(wake_fd_, &count, sizeof count);
     }
     guard.lock();
-    if (ready > 0 && fd >= 0 && generation == generation_ && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      hangup_seen_ = true;
+    if (ready > 0 && fd >= 0 && generation == generation_) {
+      readable = (fds[1].revents & POLLIN) != 0;
+      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hangup_seen_ = true;
     }
   }
 }

@@ -4,9 +4,9 @@
 
 namespace tolvex {
 
-ExchangeLink::Report ExchangeLink::service(Clock::time_point now) {
+ExchangeLink::Report ExchangeLink::service(Clock::time_point now, bool readable) {
   Report report;
-  read_all(now, report);
+  if (readable) read_all(now, report);
   engine_.tick(now);
   write_all(now);
   return report;

@@ -32,8 +32,9 @@ class ExchangeLink {
   };
 
   // Moves bytes both ways and acts on time. Call after the command started, bytes
-  // arrived, the line became writable, or the wake-up time passed.
-  Report service(Clock::time_point now);
+  // arrived, the line became writable, or the wake-up time passed; readable false skips
+  // asking the line for bytes when it is known to hold none.
+  Report service(Clock::time_point now, bool readable = true);
   // The line reported a hang-up or an error.
   void line_gone(Clock::time_point now);
 
