@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +53,7 @@ Channel::~Channel() {
     }
   }
   if (wake_fd_ >= 0 && !t_on_io_thread) ::close(wake_fd_);
+  if (timer_fd_ >= 0 && !t_on_io_thread) ::close(timer_fd_);
   if (trace_file_ != nullptr && !t_on_io_thread) std::fclose(trace_file_);
 }
 
@@ -84,12 +86,29 @@ bool Channel::ensure_thread_locked() {
     wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd_ < 0) return false;
   }
+  if (timer_fd_ < 0) {
+    timer_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (timer_fd_ < 0) return false;
+  }
   try {
     thread_ = std::thread([this] { run(); });
   } catch (...) {
     return false;
   }
   return true;
+}
+
+void Channel::arm_timer_locked(Clock::time_point at, Clock::time_point now) {
+  // A timer still to fire before this deadline wakes the I/O thread in time: it then
+  // sleeps again until the deadline it finds.
+  if (at == Clock::time_point::max() || (timer_at_ > now && timer_at_ <= at)) return;
+  timer_at_ = at;
+  // The steady clock is CLOCK_MONOTONIC; a zero time would disarm the timer instead.
+  const auto ns = std::max<long long>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
 void Channel::close_locked() {
@@ -140,6 +159,7 @@ int Channel::start(const char *code, const std::uint8_t *data, std::uint32_t len
   if (code == nullptr || length > kDataMax || (length != 0 && data == nullptr)) return 0;
   std::uint8_t prc_no = 0;
   bool started = false;
+  bool finished_here = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     {
@@ -159,14 +179,25 @@ int Channel::start(const char *code, const std::uint8_t *data, std::uint32_t len
     if (length > 0) std::memcpy(data_, data, length);
     stop_pending_ = false;  // a stop before the command does not touch it
     started = ensure_thread_locked();
-    start_pending_ = started;
+    if (started) {
+      // The frame goes out from here, which spares the I/O thread a wake-up per command:
+      // it wakes when the terminal answers, or by the timer at the first deadline.
+      const Clock::time_point now = Clock::now();
+      engine_.set_char_time(settings_.char_time());
+      engine_.start(code_, data_, length_, now);
+      published_ = false;
+      link_.service(now, false);
+      finished_here = !engine_.busy() || link_.wants_writable();
+      if (!finished_here) arm_timer_locked(link_.next_wake(), now);
+    }
   }
   if (!started) {
     show_message("CreateThread 2 ERROR");
     notify_completion(publish_result(Result::tx_error));
     return prc_no;
   }
-  wake();
+  // An outcome is published, and a full line waited on, by the I/O thread.
+  if (finished_here) wake();
   return prc_no;
 }
 
@@ -186,7 +217,7 @@ int Channel::stop() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     stop_pending_ = true;
-    running = start_pending_ || engine_.busy();
+    running = engine_.busy();
   }
   if (running) wake();
   return 1;
@@ -286,12 +317,6 @@ void Channel::run() {
   unsigned read_generation = generation_;
   while (!shutdown_) {
     const Clock::time_point now = Clock::now();
-    if (start_pending_) {
-      start_pending_ = false;
-      engine_.set_char_time(settings_.char_time());
-      engine_.start(code_, data_, length_, now);
-      published_ = false;
-    }
     if (stop_pending_) {
       stop_pending_ = false;
       engine_.stop(now);
@@ -300,7 +325,9 @@ void Channel::run() {
       read_generation = generation_;
       readable = true;
     }
-    const ExchangeLink::Report report = link_.service(now, readable || hangup_seen_);
+    ExchangeLink::Report report = link_.service(now, readable || hangup_seen_);
+    report.overflows += pending_overflows_;
+    pending_overflows_ = 0;
     readable = false;
     if (hangup_seen_) {
       // The line reported itself gone; whatever it still held has just been read.
@@ -316,7 +343,9 @@ void Channel::run() {
     }
     const int fd = transport_.is_open() && !transport_.hung_up() ? transport_.readable_fd() : -1;
     const unsigned generation = generation_;
-    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {fd, static_cast<short>(POLLIN | (link_.wants_writable() ? POLLOUT : 0)), 0}};
+    pollfd fds[3] = {{wake_fd_, POLLIN, 0},
+                     {timer_fd_, POLLIN, 0},
+                     {fd, static_cast<short>(POLLIN | (link_.wants_writable() ? POLLOUT : 0)), 0}};
     const Clock::time_point wake_at = link_.next_wake();
     timespec timeout{};
     timespec *timeout_ptr = nullptr;
@@ -338,15 +367,16 @@ void Channel::run() {
     if (!blocks.empty()) dispatch_trace(blocks, bytes);
     for (int i = 0; i < report.overflows; ++i) show_message("m_QueueRead FULL!");
     if (finished) notify_completion(prc_no);
-    const int ready = ::ppoll(fds, fd >= 0 ? 2 : 1, timeout_ptr, nullptr);
-    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+    const int ready = ::ppoll(fds, fd >= 0 ? 3 : 2, timeout_ptr, nullptr);
+    for (int i = 0; ready > 0 && i < 2; ++i) {
+      if ((fds[i].revents & POLLIN) == 0) continue;
       std::uint64_t count = 0;
-      (void)!::read(wake_fd_, &count, sizeof count);
+      (void)!::read(fds[i].fd, &count, sizeof count);
     }
     guard.lock();
     if (ready > 0 && fd >= 0 && generation == generation_) {
-      readable = (fds[1].revents & POLLIN) != 0;
-      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hangup_seen_ = true;
+      readable = (fds[2].revents & POLLIN) != 0;
+      if ((fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hangup_seen_ = true;
     }
   }
 }

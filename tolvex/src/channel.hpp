@@ -57,6 +57,7 @@ class Channel {
 
   void run();
   bool ensure_thread_locked();
+  void arm_timer_locked(Clock::time_point at, Clock::time_point now);
   void wake();
   void close_locked();
   void set_error(const std::string &text);
@@ -78,8 +79,10 @@ class Channel {
   unsigned generation_ = 0;  // one per open and close, so a stale poll result is ignored
   std::thread thread_;
   bool shutdown_ = false;
-  int wake_fd_ = -1;
-  bool start_pending_ = false;
+  int wake_fd_ = -1;   // wakes the I/O thread: a stop, a close, a finished start, unloading
+  int timer_fd_ = -1;  // wakes it at the first deadline of a command started by the caller
+  Clock::time_point timer_at_{};  // when the timer fires; a later deadline needs no new arming
+  int pending_overflows_ = 0;
   bool stop_pending_ = false;
   bool published_ = true;
   bool hangup_seen_ = false;
