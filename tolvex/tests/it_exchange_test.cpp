@@ -121,6 +121,15 @@ TEST_F(Exchange, NakOnEverySendEndsAfterThreeFrames) {
   EXPECT_TRUE(peer.drain(200ms).empty()) << "a fourth frame was sent";
 }
 
+// A silent terminal: nothing wakes the I/O thread but the deadlines themselves.
+TEST_F(Exchange, NoAckOnEverySendEndsAfterThreeFrames) {
+  ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
+  for (int send = 0; send < 3; ++send) ASSERT_TRUE(peer.read_frame(2000ms)) << "send " << send;
+  Outcome o = wait_outcome();
+  EXPECT_EQ(o.result, TOLVEX_NO_ACK);
+  EXPECT_TRUE(peer.drain(100ms).empty());
+}
+
 TEST_F(Exchange, ResendAfterNakCanStillSucceed) {
   ASSERT_GE(exe_cmd("C13", nullptr, 0), 1);
   ASSERT_TRUE(peer.read_frame());

@@ -2,9 +2,10 @@
  * libtolvex: command library for self-service card terminals on a serial line.
  *
  * Every command function starts one command and returns at once with its process number
- * (1 to 255, wrapping from 255 to 1), or 0 when nothing was started. The exchange with the
- * terminal runs on the library's I/O thread; the outcome is collected by polling chk_res
- * (or by waiting for the completion handler). Only one command may be in flight at a time:
+ * (1 to 255, wrapping from 255 to 1), or 0 when nothing was started. The command frame is
+ * handed to the port on the calling thread; the rest of the exchange runs on the library's
+ * I/O thread. The outcome is collected by polling chk_res (or by waiting for the
+ * completion handler). Only one command may be in flight at a time:
  * a command started while another is in flight is refused with 0 and the one in flight is
  * left untouched.
  *
