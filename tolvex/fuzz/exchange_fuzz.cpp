@@ -83,11 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t op = in.byte();
     switch (op % 8) {
       case 0:
-      case 1:
-      case 2: {  // bytes from the terminal
+      case 1: {  // bytes from the terminal
         std::size_t count = static_cast<std::size_t>(op >> 3) + 1;
         const std::uint8_t *bytes = in.take(count);
         engine.receive(bytes, count, now);
+        break;
+      }
+      case 2: {  // a flood of one byte value, up to twice what any buffer holds
+        std::uint8_t flood[2048];
+        const std::size_t count = (static_cast<std::size_t>(op >> 3) + 1) * 64;
+        std::memset(flood, in.byte(), count);
+        engine.receive(flood, count, now);
         break;
       }
       case 3: {  // a handshake byte alone
