@@ -256,9 +256,13 @@ TEST(ExchangeEngine, FullDataAreaIsFramedAndWrittenInParts) {
   Bytes data(kDataMax);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
   Line line;
-  line.transport.accept_at_most = 97;  // the line takes a little at a time
+  line.transport.accept_at_most = 0;  // the line is full: wait until it can take bytes
   line.start("M33", data);
+  EXPECT_TRUE(line.link.wants_writable());
+  EXPECT_TRUE(line.transport.written.empty());
+  line.transport.accept_at_most = 97;  // then it takes a little at a time
   line.wait(milliseconds(1));
+  EXPECT_FALSE(line.link.wants_writable());
   ASSERT_EQ(line.transport.written, command_frame("M33", data));
   line.feed({ACK});
   line.feed(reply_frame("M33", 0, {}));
