@@ -21,6 +21,8 @@ Handler &handler() {
 
 }  // namespace
 
+void init_messages() { (void)handler(); }
+
 void show_message(const char *text) {
   void (*fn)(const char *, void *) = nullptr;
   void *ctx = nullptr;

@@ -7,4 +7,7 @@ namespace tolvex {
 // to standard error followed by a line break when no handler is registered.
 void show_message(const char *text);
 
+// Makes sure the message handler exists before, and so outlives, whoever calls this.
+void init_messages();
+
 }  // namespace tolvex

@@ -288,36 +288,6 @@ TEST(CommandsPortClosed, EveryExportStartsAndEndsInTransmissionError) {
   }
 }
 
-// With the port open and nobody answering, the frame goes out three times and the
-// command ends with No ACK, for a short-reply and a card-moving command alike.
-TEST(CommandsNoTerminal, ThreeSendsThenNoAck) {
-  PtyPeer peer;
-  ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 38400, 0), 1) << tolvex_port_error();
-  const struct {
-    std::function<int()> call;
-    Bytes frame;
-  } cases[] = {
-      {[] { return rty_cnt(1, 3); }, command_frame("C24", {0x01, 0x03})},
-      {[] { return card_stk_mov(2, 1); }, command_frame("C31", {0x02, 0x01})},
-  };
-  for (const auto &c : cases) {
-    const int prc = c.call();
-    ASSERT_NE(prc, 0);
-    for (int send = 1; send <= 3; ++send) {
-      SCOPED_TRACE(send);
-      auto frame = peer.read_frame(2500ms);
-      ASSERT_TRUE(frame.has_value());
-      EXPECT_EQ(frame->raw, c.frame);
-    }
-    const Outcome out = wait_outcome(3000ms);
-    ASSERT_TRUE(out.finished);
-    EXPECT_EQ(out.prc_no, prc);
-    EXPECT_EQ(out.result, TOLVEX_NO_ACK);
-    EXPECT_TRUE(peer.drain(100ms).empty());
-  }
-  DisablePort();
-}
-
 // The two functions that send nothing: the source version goes to the message handler
 // (standard error without one) on the caller's thread, and delay sleeps that thread.
 TEST(NotCommands, SourceVersionAndDelay) {

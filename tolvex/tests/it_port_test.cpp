@@ -50,6 +50,24 @@ TEST(Port, FailuresSayWhy) {
   EXPECT_EQ(DisablePort(), 1);
 }
 
+// The text one thread holds is not rewritten by another thread's failing EnablePort.
+TEST(Port, ErrorTextIsStablePerThread) {
+  ASSERT_EQ(EnablePort("LPT1", 8, 0, 0, 9600, 0), 0);
+  const char *mine = tolvex_port_error();
+  const std::string expected = mine;
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    for (int i = 0; i < 2000; ++i) EnablePort("/dev/ttyS0", 8, 0, 0, 12345, 0);
+    done = true;
+  });
+  bool stable = true;
+  while (!done) stable = stable && expected == mine;
+  other.join();
+  EXPECT_TRUE(stable);
+  EXPECT_NE(expected.find("unknown port name"), std::string::npos);
+  EXPECT_NE(std::string(tolvex_port_error()).find("baud rate 12345"), std::string::npos);
+}
+
 TEST(Port, EveryLineSettingOpens) {
   PtyPeer peer;
   for (std::uint8_t parity = 0; parity <= 4; ++parity) {
@@ -168,8 +186,11 @@ TEST(Port, HangUpEndsInTransmissionErrorWithoutSpinning) {
     ASSERT_EQ(EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0), 1) << tolvex_port_error();
     ASSERT_GE(exe_cmd("C31", nullptr, 0), 1);
     ASSERT_TRUE(peer.read_frame());
-    peer.hang_up();  // the adapter is unplugged before the terminal answers
-    Outcome o = wait_outcome(5000ms);
+    peer.write_byte(ACK);
+    ASSERT_EQ(peer.read_byte(), std::optional<std::uint8_t>(ENQ));
+    peer.hang_up();  // the adapter is unplugged while the reply is awaited
+    // At once, not when the 15 s reply window of the move runs out.
+    Outcome o = wait_outcome(1000ms);
     ASSERT_TRUE(o.finished);
     EXPECT_EQ(o.result, TOLVEX_TX_ERROR);
 
@@ -271,6 +292,9 @@ void concurrent_close_from_handler() {
   while (!in_handler && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
   if (!in_handler) std::_Exit(3);
   DisablePort();
+  // The caller's close does not wait for the handler; the handler's own close must end too.
+  const auto handler_deadline = std::chrono::steady_clock::now() + 3s;
+  while (handler_close != 1 && std::chrono::steady_clock::now() < handler_deadline) std::this_thread::sleep_for(1ms);
   if (handler_close != 1) std::_Exit(4);
   // The port opens and works again afterwards.
   tolvex_set_message_handler(nullptr, nullptr);

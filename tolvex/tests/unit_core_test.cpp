@@ -1,68 +1,15 @@
-// Building blocks of the library: receive ring, block check, command frames, reply
-// windows, timers and port-name mapping.
+// Building blocks of the library: block check, command frames, reply windows and
+// port-name mapping.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
-#include "byte_queue.hpp"
-#include "comm_port.hpp"
 #include "frame.hpp"
-#include "timers.hpp"
+#include "port_names.hpp"
 
 namespace tolvex {
 namespace {
-
-TEST(ByteQueue, EmptyFullAndCountsAcrossTheWrap) {
-  CByteQueue q;
-  std::uint8_t b = 0xAA;
-  EXPECT_EQ(q.count(), 0);
-  EXPECT_EQ(q.pop(b), 0);
-  EXPECT_EQ(b, 0xAA);  // a failed pop leaves the caller's byte alone
-
-  for (int i = 0; i < 999; ++i) ASSERT_EQ(q.push(static_cast<std::uint8_t>(i)), 1) << i;
-  EXPECT_EQ(q.count(), 999);
-  EXPECT_EQ(q.push(0x55), 0);  // the 1000th push is refused
-  EXPECT_EQ(q.count(), 999);
-  for (int i = 0; i < 999; ++i) {
-    ASSERT_EQ(q.pop(b), 1);
-    ASSERT_EQ(b, static_cast<std::uint8_t>(i));  // order kept, the refused byte never stored
-  }
-  EXPECT_EQ(q.count(), 0);
-
-  // Head now sits at 999: push past the end of the storage and keep counting right.
-  for (int i = 0; i < 10; ++i) ASSERT_EQ(q.push(static_cast<std::uint8_t>(100 + i)), 1);
-  EXPECT_EQ(q.count(), 10);
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(q.pop(b), 1);
-  EXPECT_EQ(b, 103);
-  EXPECT_EQ(q.count(), 6);
-  for (int i = 0; i < 993; ++i) ASSERT_EQ(q.push(1), 1);
-  EXPECT_EQ(q.count(), 999);
-  EXPECT_EQ(q.push(1), 0);
-}
-
-TEST(ByteQueue, OneProducerOneConsumerKeepOrder) {
-  CByteQueue q;
-  constexpr int kTotal = 200000;
-  std::thread producer([&] {
-    for (int i = 0; i < kTotal;) {
-      if (q.push(static_cast<std::uint8_t>(i * 7)) == 1) ++i;
-    }
-  });
-  int received = 0;
-  bool in_order = true;
-  while (received < kTotal) {
-    std::uint8_t b = 0;
-    if (q.pop(b) == 1) {
-      in_order = in_order && b == static_cast<std::uint8_t>(received * 7);
-      ++received;
-    }
-  }
-  producer.join();
-  EXPECT_TRUE(in_order);
-  EXPECT_EQ(q.count(), 0);
-}
 
 TEST(Frame, BlockCheckAndCommandFrames) {
   EXPECT_EQ(bcc(nullptr, 0), 0);
@@ -108,30 +55,6 @@ TEST(Frame, ReplyWindowByCode) {
   for (const char *code : {"C31", "C33", "C29", "C41", "M31", "R31", "R61", "R74", "T33", "c11"}) {
     EXPECT_FALSE(is_short_reply(code)) << code;
   }
-}
-
-TEST(Timers, SlotsExpireAfterTheirDuration) {
-  timer_start(7, 0);
-  EXPECT_TRUE(timer_expired(7));
-  timer_start(8, 60000);
-  EXPECT_FALSE(timer_expired(8));
-  EXPECT_GT(timer_deadline(8), Clock::now() + std::chrono::seconds(59));
-  timer_start(9, 20);
-  EXPECT_FALSE(timer_expired(9));
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  EXPECT_TRUE(timer_expired(9));
-  timer_start(9, 60000);  // a restart replaces the old stamp
-  EXPECT_FALSE(timer_expired(9));
-  EXPECT_FALSE(timer_expired(8));  // other slots untouched
-}
-
-TEST(Timers, SlotsOutsideTheTableAlwaysCountAsExpired) {
-  for (int s : {50, 51, 1000, -1}) {
-    timer_start(s, 60000);
-    EXPECT_TRUE(timer_expired(s)) << s;
-  }
-  timer_start(49, 60000);
-  EXPECT_FALSE(timer_expired(49));
 }
 
 TEST(PortNames, PathsComNamesAndRejects) {

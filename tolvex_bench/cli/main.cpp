@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -92,6 +93,8 @@ int main(int argc, char **argv) {
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
   app.set_version_flag("--version", "tolvex_cli " TOLVEX_VERSION);
   auto *ports = app.add_subcommand("ports", "list the serial devices present and the COMn names that reach them");
+  std::string trace;
+  app.add_option("--trace", trace, "append every byte written to and read from the terminal to FILE, in hex");
 
   try {
     app.parse(argc, argv);
@@ -100,6 +103,8 @@ int main(int argc, char **argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
   options.view_mode = view_mode_from_text(view);
+  // The library reads this when it is first used, which is after this point.
+  if (!trace.empty()) ::setenv("TOLVEX_TRACE", trace.c_str(), 1);
   if (ports->parsed()) return list_ports(std::cout, tolvex::bench::device_root_from_environment());
 
   const std::vector<std::string> words = app.remaining();

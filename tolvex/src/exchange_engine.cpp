@@ -1,0 +1,246 @@
+#include "exchange_engine.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tolvex {
+namespace {
+
+// Bytes held while no command waits for them: one short of the receive buffer.
+constexpr std::size_t kHeldMax = kReceiveBufferSize - 1;
+
+}  // namespace
+
+void ExchangeEngine::start(const char code[3], const std::uint8_t *data, std::size_t n, Clock::time_point now) {
+  n = std::min<std::size_t>(n, kDataMax);
+  frame_size_ = build_frame(frame_, code, data, n);
+  short_reply_ = is_short_reply(code);
+  sends_ = 0;
+  stop_ = false;
+  working_ = Result::ok;
+  result_ = Result::ok;
+  response_length_ = 0;
+  writing_ = false;
+  out_len_ = out_pos_ = 0;
+  command_deadline_ = now + windows_.command;
+  send_frame(now);
+}
+
+void ExchangeEngine::stop(Clock::time_point now) {
+  if (!busy()) return;
+  stop_ = true;
+  if (phase_ == Phase::waiting) check(now, false);
+}
+
+bool ExchangeEngine::receive(const std::uint8_t *bytes, std::size_t n, Clock::time_point now) {
+  if (n == 0) return true;
+  if (!busy()) {
+    // Late replies and noise: kept until the next frame discards them.
+    if (n > kHeldMax - std::min(rx_count_, kHeldMax)) return false;
+    std::memcpy(rx_ + rx_count_, bytes, n);
+    rx_count_ += n;
+    return true;
+  }
+  // Beyond the receive buffer nothing can belong to a reply that fits it.
+  const std::size_t room = kReceiveBufferSize - rx_count_;
+  const std::size_t take = std::min(room, n);
+  std::memcpy(rx_ + rx_count_, bytes, take);
+  rx_count_ += take;
+  if (phase_ == Phase::waiting) check(now, false);
+  return true;
+}
+
+void ExchangeEngine::send_frame(Clock::time_point now) {
+  ++sends_;
+  clear_rx();  // leftovers of an earlier exchange or send
+  write(frame_, frame_size_, Phase::sending_frame, now);
+}
+
+void ExchangeEngine::write(const std::uint8_t *bytes, std::size_t n, Phase phase, Clock::time_point now) {
+  std::memcpy(out_, bytes, n);
+  out_len_ = n;
+  out_pos_ = 0;
+  writing_ = true;
+  phase_ = phase;
+  const auto transmission = char_time_ * static_cast<long long>(n);
+  write_deadline_ = now + windows_.write_base + std::chrono::duration_cast<Clock::duration>(2 * transmission);
+}
+
+void ExchangeEngine::drained(Clock::time_point now) {
+  if (!writing_ || out_pos_ < out_len_) return;
+  after_write(true, now);
+}
+
+void ExchangeEngine::write_failed(Clock::time_point now) {
+  if (writing_) after_write(false, now);
+}
+
+void ExchangeEngine::hang_up(Clock::time_point /*now*/) {
+  if (!busy()) return;
+  writing_ = false;
+  out_len_ = out_pos_ = 0;
+  working_ = Result::tx_error;
+  result_ = Result::tx_error;
+  response_length_ = 0;
+  clear_rx();
+  phase_ = Phase::done;
+}
+
+void ExchangeEngine::tick(Clock::time_point now) {
+  if (writing_) {
+    if (now >= write_deadline_) after_write(false, now);
+    return;
+  }
+  if (phase_ == Phase::waiting) check(now, false);
+}
+
+Clock::time_point ExchangeEngine::next_deadline() const {
+  if (writing_) return write_deadline_;
+  if (phase_ != Phase::waiting) return Clock::time_point::max();
+  return acked_ ? reply_deadline_ : std::min(ack_deadline_, reply_deadline_);
+}
+
+void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
+  writing_ = false;
+  out_len_ = out_pos_ = 0;
+  switch (phase_) {
+    case Phase::sending_frame:
+      if (!ok) {
+        working_ = Result::tx_error;
+        finish(false, now);
+        return;
+      }
+      // Both windows run from the moment the frame has left.
+      ack_deadline_ = now + windows_.ack;
+      reply_deadline_ = now + (short_reply_ ? windows_.short_reply : windows_.long_reply);
+      acked_ = false;
+      bad_replies_ = 0;
+      phase_ = Phase::waiting;
+      check(now, false);
+      return;
+    case Phase::sending_enq:
+      // A refused ENQ does not end the wait; the code stands unless a later step sets another.
+      if (!ok) working_ = Result::tx_error;
+      phase_ = Phase::waiting;
+      check(now, true);
+      return;
+    case Phase::sending_nak:
+      if (!ok) working_ = Result::tx_error;
+      if (bad_replies_ >= 4) {
+        end_send(Result::bcc_error, now);
+        return;
+      }
+      phase_ = Phase::waiting;
+      check(now, false);  // the resent reply may already be here
+      return;
+    case Phase::sending_ack:
+      if (!ok) {
+        end_send(Result::tx_error, now);
+      } else if (reply_length() < 6) {  // too short to hold the status word
+        end_send(Result::frame_error, now);
+      } else {
+        end_send(Result::ok, now);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void ExchangeEngine::check(Clock::time_point now, bool after_enq) {
+  while (phase_ == Phase::waiting) {
+    const bool continuing = after_enq;
+    after_enq = false;
+    if (!continuing) {
+      if (rx_count_ >= 1 && rx_[0] == kAck) {
+        std::size_t acks = 0;
+        while (acks < rx_count_ && rx_[acks] == kAck) ++acks;
+        std::memmove(rx_, rx_ + acks, rx_count_ - acks);
+        rx_count_ -= acks;
+        acked_ = true;
+        write(&kEnq, 1, Phase::sending_enq, now);
+        return;
+      }
+      if (!acked_ && now >= ack_deadline_) {
+        end_send(Result::no_ack, now);
+        return;
+      }
+    }
+    // Stop, reply window and NAK are tested in every pass, in this order, before the reply.
+    if (stop_) {
+      end_send(Result::stopped, now);
+      return;
+    }
+    if (now >= reply_deadline_) {
+      end_send(Result::timeout, now);
+      return;
+    }
+    if (rx_count_ >= 1 && rx_[0] == kNak) {
+      end_send(Result::nak, now);
+      return;
+    }
+    if (rx_count_ >= 4) {
+      const std::size_t len = reply_length();
+      if (len + 7 > kReceiveBufferSize) {  // can never fit the receive buffer
+        end_send(Result::frame_error, now);
+        return;
+      }
+      if (rx_count_ >= len + 7 && rx_[5 + len] == kEtx) {
+        if (bcc(rx_ + 1, 5 + len) == rx_[rx_count_ - 1]) {
+          write(&kAck, 1, Phase::sending_ack, now);
+        } else {
+          ++bad_replies_;
+          clear_rx();
+          write(&kNak, 1, Phase::sending_nak, now);
+        }
+        return;
+      }
+    }
+    // After an ENQ the pass ran from the stop test on; a full pass follows, so an ACK
+    // that came meanwhile is answered.
+    if (!continuing) return;
+  }
+}
+
+void ExchangeEngine::end_send(Result code, Clock::time_point now) {
+  if (code == Result::ok) {
+    finish(working_ == Result::ok, now);
+    return;
+  }
+  working_ = code;
+  if ((code == Result::no_ack || code == Result::nak) && sends_ < 3) {
+    working_ = Result::ok;  // a resend that is answered ends like a first-time success
+    send_frame(now);
+    return;
+  }
+  finish(false, now);
+}
+
+void ExchangeEngine::finish(bool ok, Clock::time_point now) {
+  response_length_ = 0;
+  if (ok) {
+    const std::size_t len = reply_length();
+    if (rx_[8] == 0 && rx_[9] == 0) {
+      response_length_ = len - 6;
+      std::memcpy(response_, rx_ + 11, response_length_);
+    } else {
+      response_[0] = rx_[8];
+      response_[1] = rx_[9];
+      response_length_ = 2;
+      working_ = Result::negative;
+    }
+  }
+  result_ = working_;
+  // These replace any earlier code, success included; the response stays.
+  if (stop_) {
+    result_ = Result::stopped;
+  } else if (now >= command_deadline_) {
+    result_ = Result::timeout;
+  }
+  writing_ = false;
+  out_len_ = out_pos_ = 0;
+  clear_rx();
+  phase_ = Phase::done;
+}
+
+}  // namespace tolvex
