@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "frame.hpp"
-#include "port_names.hpp"
 
 namespace tolvex {
 namespace {
@@ -55,28 +54,6 @@ TEST(Frame, ReplyWindowByCode) {
   for (const char *code : {"C31", "C33", "C29", "C41", "M31", "R31", "R61", "R74", "T33", "c11"}) {
     EXPECT_FALSE(is_short_reply(code)) << code;
   }
-}
-
-TEST(PortNames, PathsComNamesAndRejects) {
-  EXPECT_EQ(device_path_for("/dev/ttyUSB0"), "/dev/ttyUSB0");
-  const std::string long_path = "/dev/serial/by-id/usb-some-adapter-with-a-very-long-name-if00-port0";
-  EXPECT_EQ(device_path_for(long_path.c_str()), long_path);
-
-  ::unsetenv("TOLVEX_COM1");
-  ::unsetenv("TOLVEX_COM12");
-  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(device_path_for("COM12"), "/dev/ttyS11");
-  ::setenv("TOLVEX_COM1", "/dev/ttyUSB3", 1);
-  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyUSB3");
-  EXPECT_EQ(device_path_for("COM12"), "/dev/ttyS11");  // only its own variable counts
-  ::setenv("TOLVEX_COM1", "", 1);
-  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");  // empty value: not set
-  ::unsetenv("TOLVEX_COM1");
-
-  for (const char *bad : {"", "COM", "COM0", "COM01", "COMX", "COM1x", "com1", "ttyS0", "LPT1", "COM-1"}) {
-    EXPECT_FALSE(device_path_for(bad).has_value()) << '"' << bad << '"';
-  }
-  EXPECT_FALSE(device_path_for(nullptr).has_value());
 }
 
 }  // namespace

@@ -45,6 +45,28 @@ class PortResolver : public ::testing::Test {
   std::vector<std::string> messages_;
 };
 
+TEST_F(PortResolver, PathsComNamesAndRejects) {
+  EXPECT_EQ(device_path_for("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  const std::string long_path = "/dev/serial/by-id/usb-some-adapter-with-a-very-long-name-if00-port0";
+  EXPECT_EQ(device_path_for(long_path.c_str()), long_path);
+
+  ::unsetenv("TOLVEX_COM1");
+  ::unsetenv("TOLVEX_COM12");
+  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(device_path_for("COM12"), "/dev/ttyS11");
+  ::setenv("TOLVEX_COM1", "/dev/ttyUSB3", 1);
+  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyUSB3");
+  EXPECT_EQ(device_path_for("COM12"), "/dev/ttyS11");  // only its own variable counts
+  ::setenv("TOLVEX_COM1", "", 1);
+  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");  // empty value: not set
+  ::unsetenv("TOLVEX_COM1");
+
+  for (const char *bad : {"", "COM", "COM0", "COM01", "COMX", "COM1x", "com1", "ttyS0", "LPT1", "COM-1"}) {
+    EXPECT_FALSE(device_path_for(bad).has_value()) << '"' << bad << '"';
+  }
+  EXPECT_FALSE(device_path_for(nullptr).has_value());
+}
+
 TEST_F(PortResolver, ConfigLinesCommentsAndProblems) {
   const PortsConfig c = parse_ports_config(
       "# bench 3\n"
