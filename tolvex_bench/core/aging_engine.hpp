@@ -158,7 +158,6 @@ class AgingEngine {
   [[noreturn]] void end(AgingEnd why, std::wstring message = {});
   // Ends the run after a command that was not started ("Packet Frame Error" was shown).
   [[noreturn]] void end_not_started();
-  std::string checked_ms_text(int track);
   bool texts_fit();
 
   CommandStep &step_;
