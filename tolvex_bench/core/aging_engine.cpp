@@ -101,6 +101,7 @@ bool AgingEngine::run(AgingSummary *summary) {
     controls_.show_remain(n - i);
   }
   summary_.done = i;
+  summary_.begun = current_.number != 0 ? i + 1 : i;
   summary_.counted = {stats_.track1(), stats_.track2(), stats_.track3(), stats_.ic(), stats_.rf()};
   if (summary_.end != AgingEnd::TextTooLong) controls_.run_finished(summary_);
   if (summary != nullptr) *summary = summary_;

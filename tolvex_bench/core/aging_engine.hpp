@@ -57,6 +57,7 @@ struct AgingCycle {
 struct AgingSummary {
   std::int32_t count = 0;          // N
   std::int32_t done = 0;           // cycles completed
+  std::int32_t begun = 0;          // cycles started: done, plus the one the run ended in
   AgingEnd end = AgingEnd::Completed;
   std::wstring message;            // the message shown when the run ended with one
   std::array<std::uint32_t, 5> counted{};  // track 1, 2, 3, IC, RF

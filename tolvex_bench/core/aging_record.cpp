@@ -104,7 +104,8 @@ void AgingRecord::finish(const AgingSummary &summary, Clock::time_point end) {
       << "Duration: " << duration << "\n"
       << "Cycles: " << summary.done << " of " << summary.count << "\n";
   static constexpr const char *kMedia[5] = {"Track 1", "Track 2", "Track 3", "IC", "RF"};
-  const auto cycles = static_cast<std::uint32_t>(summary.done > 0 ? summary.done : 0);
+  // Rates as the page shows them: over every cycle begun, the one the run ended in too.
+  const auto cycles = static_cast<std::uint32_t>(summary.begun > 0 ? summary.begun : 0);
   for (std::size_t m = 0; m < 5; ++m) {
     const std::uint32_t n = summary.counted[m];
     out << kMedia[m] << ": " << n << " counted, "

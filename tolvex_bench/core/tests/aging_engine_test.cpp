@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <tolvex/tolvex.h>
 #include <tolvex_sim/simulator.hpp>
 
+#include "aging_record.hpp"
 #include "completion_wait.hpp"
 
 namespace tolvex::bench {
@@ -286,6 +292,29 @@ TEST_F(AgingRun, MediaResultsAreShown) {
   EXPECT_EQ(controls_.rf_out, L"ERROR");
   EXPECT_EQ(controls_.cycles.back().card, AgingCycle::Card::Captured);
   EXPECT_EQ(controls_.errors[4], L"RF: 0 , 0%");
+}
+
+TEST_F(AgingRun, RecordRatesCountTheCycleTheRunEndedIn) {
+  start();
+  // Second cycle: a counted write error, then an error that ends the run.
+  controls_.k = AgingKind::Rf;
+  controls_.count = L"3";
+  ASSERT_TRUE(sim_->add_fault("R32:status=0x2303#2"));
+  ASSERT_TRUE(sim_->add_fault("R31:status=0x2208#2"));
+  const AgingSummary summary = run();
+  EXPECT_EQ(summary.end, AgingEnd::OtherError);
+  EXPECT_EQ(summary.done, 1);
+  EXPECT_EQ(controls_.errors[4], L"RF: 1 , 50.00%");
+
+  const auto folder = std::filesystem::temp_directory_path() / ("tolvex_aging_record_" + std::to_string(::getpid()));
+  AgingRecord record(folder, AgingRecord::Clock::now());
+  record.begin();
+  record.finish(summary, AgingRecord::Clock::now());
+  std::stringstream text;
+  text << std::ifstream(record.summary_path()).rdbuf();
+  std::filesystem::remove_all(folder);
+  EXPECT_NE(text.str().find("Cycles: 1 of 3\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("RF: 1 counted, 50.00%, 1 other\n"), std::string::npos) << text.str();
 }
 
 TEST_F(AgingRun, CardLeftAtTheExitHoldsALaterCycle) {
