@@ -294,7 +294,7 @@ TEST_F(AgingRun, MediaResultsAreShown) {
   EXPECT_EQ(controls_.errors[4], L"RF: 0 , 0%");
 }
 
-TEST_F(AgingRun, RecordRatesCountTheCycleTheRunEndedIn) {
+TEST_F(AgingRun, RecordOfARunThatEndedInACycle) {
   start();
   // Second cycle: a counted write error, then an error that ends the run.
   controls_.k = AgingKind::Rf;
@@ -307,14 +307,23 @@ TEST_F(AgingRun, RecordRatesCountTheCycleTheRunEndedIn) {
   EXPECT_EQ(controls_.errors[4], L"RF: 1 , 50.00%");
 
   const auto folder = std::filesystem::temp_directory_path() / ("tolvex_aging_record_" + std::to_string(::getpid()));
-  AgingRecord record(folder, AgingRecord::Clock::now());
+  const auto now = AgingRecord::Clock::now();
+  AgingRecord record(folder, now);
   record.begin();
-  record.finish(summary, AgingRecord::Clock::now());
+  record.finish(summary, now);
   std::stringstream text;
   text << std::ifstream(record.summary_path()).rdbuf();
-  std::filesystem::remove_all(folder);
   EXPECT_NE(text.str().find("Cycles: 1 of 3\n"), std::string::npos) << text.str();
   EXPECT_NE(text.str().find("RF: 1 counted, 50.00%, 1 other\n"), std::string::npos) << text.str();
+
+  // A second run started in the same second keeps the first one's files.
+  AgingRecord again(folder, now);
+  again.begin();
+  again.finish(summary, now);
+  EXPECT_NE(again.csv_path(), record.csv_path());
+  EXPECT_NE(again.summary_path(), record.summary_path());
+  EXPECT_TRUE(std::filesystem::exists(record.summary_path()));
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(AgingRun, CardLeftAtTheExitHoldsALaterCycle) {
