@@ -23,6 +23,12 @@ std::wstring shown(std::wstring text) {
 
 std::wstring track_label(int track) { return L"Track " + std::to_wstring(track); }
 
+// Why a text does not fit its buffer; empty when it fits.
+std::wstring too_long(const std::wstring &name, const std::string &text, std::size_t max) {
+  if (text.size() <= max) return {};
+  return name + L" text is longer than " + std::to_wstring(max) + L" bytes";
+}
+
 // The run stops here; caught by run().
 struct RunEnded {
   AgingEnd why;
@@ -95,6 +101,7 @@ bool AgingEngine::run(AgingSummary *summary) {
     controls_.show_remain(n - i);
   }
   summary_.done = i;
+  summary_.begun = current_.number != 0 ? i + 1 : i;
   summary_.counted = {stats_.track1(), stats_.track2(), stats_.track3(), stats_.ic(), stats_.rf()};
   if (summary_.end != AgingEnd::TextTooLong) controls_.run_finished(summary_);
   if (summary != nullptr) *summary = summary_;
@@ -102,19 +109,15 @@ bool AgingEngine::run(AgingSummary *summary) {
 }
 
 bool AgingEngine::texts_fit() {
-  for (int track = 1; track <= 3; ++track) {
-    if (to_narrow(controls_.write_text(track)).size() > kMsTextMax) {
-      summary_.message = track_label(track) + L" text is longer than " + std::to_wstring(kMsTextMax) + L" bytes";
-      controls_.message(summary_.message);
-      return false;
-    }
+  std::wstring problem;
+  for (int track = 1; track <= 3 && problem.empty(); ++track) {
+    problem = too_long(track_label(track), to_narrow(controls_.write_text(track)), kMsTextMax);
   }
-  if (to_narrow(controls_.ic_text()).size() > kIcTextMax) {
-    summary_.message = L"IC text is longer than " + std::to_wstring(kIcTextMax) + L" bytes";
-    controls_.message(summary_.message);
-    return false;
-  }
-  return true;
+  if (problem.empty()) problem = too_long(L"IC", to_narrow(controls_.ic_text()), kIcTextMax);
+  if (problem.empty()) return true;
+  summary_.message = problem;
+  controls_.message(problem);
+  return false;
 }
 
 void AgingEngine::end(AgingEnd why, std::wstring message) {
@@ -191,17 +194,12 @@ void AgingEngine::draw(std::int32_t i, AgingKind kind) {
   }
 }
 
-std::string AgingEngine::checked_ms_text(int track) {
-  std::string text = to_narrow(controls_.write_text(track));
-  if (text.size() > kMsTextMax) {
-    end(AgingEnd::TextTooLong, track_label(track) + L" text is longer than " + std::to_wstring(kMsTextMax) + L" bytes");
-  }
-  return text;
-}
-
 void AgingEngine::track_write(int track, std::uint32_t c) {
   const std::wstring wide = controls_.write_text(track);
-  const std::string text = checked_ms_text(track);
+  const std::string text = to_narrow(wide);
+  if (std::wstring problem = too_long(track_label(track), text, kMsTextMax); !problem.empty()) {
+    end(AgingEnd::TextTooLong, std::move(problem));
+  }
   const auto t = static_cast<std::uint8_t>(track);
   const StepResult r = send(
       "M33",
@@ -210,7 +208,8 @@ void AgingEngine::track_write(int track, std::uint32_t c) {
       },
       L"Packet Frame Error");
   if (r == StepResult::NotStarted) end_not_started();
-  if (controls_.rotation() && step_.state().result == 0) controls_.set_write_text(track, shown(rotate_text(wide)));
+  // The whole text goes back, however long: the next write sends all of it again.
+  if (controls_.rotation() && step_.state().result == 0) controls_.set_write_text(track, rotate_text(wide));
   check_or_end(static_cast<std::uint8_t>(track), c);
 }
 
@@ -273,15 +272,15 @@ void AgingEngine::ic_cycle(std::uint32_t c) {
   const std::wstring wide = controls_.ic_text();
   const std::string text = to_narrow(wide);
   if (text.empty()) end(AgingEnd::NoIcText, L"Input The Data");
-  if (text.size() > kIcTextMax) {
-    end(AgingEnd::TextTooLong, L"IC text is longer than " + std::to_wstring(kIcTextMax) + L" bytes");
+  if (std::wstring problem = too_long(L"IC", text, kIcTextMax); !problem.empty()) {
+    end(AgingEnd::TextTooLong, std::move(problem));
   }
   const auto n = static_cast<std::uint8_t>(text.size());
   std::vector<std::uint8_t> update = {0x00, static_cast<std::uint8_t>(n + 5), 0x00, 0xD6, 0x00, 0x00, n};
   update.insert(update.end(), text.begin(), text.end());
   apdu(update.data(), static_cast<std::uint32_t>(update.size()));
   check_or_end(AgingStats::kIc, c);
-  controls_.set_ic_text(shown(rotate_text(wide)));
+  controls_.set_ic_text(rotate_text(wide));
 
   apdu(kReadBinary, sizeof kReadBinary);
   const std::uint8_t verdict = check(AgingStats::kIc, c);

@@ -57,6 +57,7 @@ struct AgingCycle {
 struct AgingSummary {
   std::int32_t count = 0;          // N
   std::int32_t done = 0;           // cycles completed
+  std::int32_t begun = 0;          // cycles started: done, plus the one the run ended in
   AgingEnd end = AgingEnd::Completed;
   std::wstring message;            // the message shown when the run ended with one
   std::array<std::uint32_t, 5> counted{};  // track 1, 2, 3, IC, RF
@@ -158,7 +159,6 @@ class AgingEngine {
   [[noreturn]] void end(AgingEnd why, std::wstring message = {});
   // Ends the run after a command that was not started ("Packet Frame Error" was shown).
   [[noreturn]] void end_not_started();
-  std::string checked_ms_text(int track);
   bool texts_fit();
 
   CommandStep &step_;

@@ -49,9 +49,9 @@ std::string local_time_text(AgingRecord::Clock::time_point when) { return format
 
 AgingRecord::AgingRecord(std::filesystem::path folder, Clock::time_point start)
     : folder_(std::move(folder)), start_(start) {
-  const std::string stem = "aging-" + format(start, "%Y%m%d-%H%M%S");
-  csv_path_ = folder_ / (stem + ".csv");
-  summary_path_ = folder_ / (stem + ".txt");
+  stem_ = "aging-" + format(start, "%Y%m%d-%H%M%S");
+  csv_path_ = folder_ / (stem_ + ".csv");
+  summary_path_ = folder_ / (stem_ + ".txt");
 }
 
 void AgingRecord::fail(const std::string &what) {
@@ -73,6 +73,11 @@ void AgingRecord::begin() {
   if (ec) {
     fail("cannot create " + folder_.string() + ": " + ec.message());
     return;
+  }
+  for (int n = 2; std::filesystem::exists(csv_path_, ec) || std::filesystem::exists(summary_path_, ec); ++n) {
+    const std::string stem = stem_ + "-" + std::to_string(n);
+    csv_path_ = folder_ / (stem + ".csv");
+    summary_path_ = folder_ / (stem + ".txt");
   }
   csv_.open(csv_path_, std::ios::out | std::ios::trunc);
   csv_ << "time,cycle,kind,steps,card\n" << std::flush;
@@ -104,7 +109,8 @@ void AgingRecord::finish(const AgingSummary &summary, Clock::time_point end) {
       << "Duration: " << duration << "\n"
       << "Cycles: " << summary.done << " of " << summary.count << "\n";
   static constexpr const char *kMedia[5] = {"Track 1", "Track 2", "Track 3", "IC", "RF"};
-  const auto cycles = static_cast<std::uint32_t>(summary.done > 0 ? summary.done : 0);
+  // Rates as the page shows them: over every cycle begun, the one the run ended in too.
+  const auto cycles = static_cast<std::uint32_t>(summary.begun > 0 ? summary.begun : 0);
   for (std::size_t m = 0; m < 5; ++m) {
     const std::uint32_t n = summary.counted[m];
     out << kMedia[m] << ": " << n << " counted, "

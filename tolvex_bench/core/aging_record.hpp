@@ -19,7 +19,8 @@ class AgingRecord {
   // time) in `folder`, which is created when missing. Nothing is written yet.
   AgingRecord(std::filesystem::path folder, Clock::time_point start);
 
-  // Opens the CSV file and writes its header.
+  // Opens the CSV file and writes its header. When a run started in the same second
+  // left its files there, the names get "-2", "-3", ... so that no record is lost.
   void begin();
   // One row: local time, cycle, kind, each step as CODE:RESULT, and what became of the card.
   void add(const AgingCycle &cycle, Clock::time_point when);
@@ -37,6 +38,7 @@ class AgingRecord {
   void fail(const std::string &what);
 
   std::filesystem::path folder_;
+  std::string stem_;
   std::filesystem::path csv_path_;
   std::filesystem::path summary_path_;
   Clock::time_point start_;

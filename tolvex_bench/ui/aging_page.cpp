@@ -20,22 +20,12 @@
 #include "dialog_units.hpp"
 #include "message_service.hpp"
 #include "ui_aging_page.h"
+#include "upper_case_edit.hpp"
 
 namespace tb = tolvex::bench;
 namespace tbu = tolvex::bench::ui;
 
 namespace {
-
-// Typed and programmatically set text both become upper case, as the edit's style says.
-void force_upper_case(QLineEdit *edit) {
-  QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &text) {
-    const QString upper = text.toUpper();
-    if (upper == text) return;
-    const int cursor = edit->cursorPosition();
-    edit->setText(upper);
-    edit->setCursorPosition(cursor);
-  });
-}
 
 QString qt(const std::wstring &text) { return QString::fromStdWString(text); }
 
@@ -185,10 +175,11 @@ void CAging::fill_controls() {
   ui_->editWrite1->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[0])));
   ui_->editWrite2->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[1])));
   ui_->editWrite3->setPlainText(qt(std::wstring(tb::kAgingTrackTexts[2])));
-  force_upper_case(ui_->editIcInput);
-  force_upper_case(ui_->editRfInput);
-  ui_->editIcInput->setText(qt(std::wstring(tb::kAgingIcText)));
-  ui_->editRfInput->setText(qt(std::wstring(tb::kAgingRfText)));
+  // Upper-case boxes: what is typed is forced, and the initial texts show in capitals too.
+  for (auto [edit, text] : {std::pair{ui_->editIcInput, tb::kAgingIcText}, std::pair{ui_->editRfInput, tb::kAgingRfText}}) {
+    edit->setValidator(new tbu::UpperCaseValidator(edit));
+    edit->setText(tbu::upper_case(qt(std::wstring(text))));
+  }
   ui_->labelError1->setText(QStringLiteral("Track1: "));
   ui_->labelError2->setText(QStringLiteral("Track2: "));
   ui_->labelError3->setText(QStringLiteral("Track3: "));
@@ -208,13 +199,17 @@ void CAging::setup_plot() {
   chart->layout()->setContentsMargins(0, 0, 0, 0);
   chart->setBackgroundRoundness(0);
   auto *x = new QValueAxis();
+  // Cycles from 1 to N, marked at both ends only; rates in percent, as many digits as
+  // the values need so that no two marks read the same.
   x->setLabelFormat(QStringLiteral("%d"));
   x->setLabelsFont(small);
-  x->setTickCount(3);
+  x->setTickCount(2);
+  x->setRange(1, 2);
   auto *y = new QValueAxis();
-  y->setLabelFormat(QStringLiteral("%.0f%%"));
+  y->setLabelFormat(QStringLiteral("%.3g%%"));
   y->setLabelsFont(small);
   y->setTickCount(3);
+  y->setRange(0, 1);
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   static const char *const kNames[5] = {"Track1", "Track2", "Track3", "IC", "RF"};

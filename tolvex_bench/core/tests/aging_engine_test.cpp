@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <tolvex/tolvex.h>
 #include <tolvex_sim/simulator.hpp>
 
+#include "aging_record.hpp"
 #include "completion_wait.hpp"
 
 namespace tolvex::bench {
@@ -286,6 +292,38 @@ TEST_F(AgingRun, MediaResultsAreShown) {
   EXPECT_EQ(controls_.rf_out, L"ERROR");
   EXPECT_EQ(controls_.cycles.back().card, AgingCycle::Card::Captured);
   EXPECT_EQ(controls_.errors[4], L"RF: 0 , 0%");
+}
+
+TEST_F(AgingRun, RecordOfARunThatEndedInACycle) {
+  start();
+  // Second cycle: a counted write error, then an error that ends the run.
+  controls_.k = AgingKind::Rf;
+  controls_.count = L"3";
+  ASSERT_TRUE(sim_->add_fault("R32:status=0x2303#2"));
+  ASSERT_TRUE(sim_->add_fault("R31:status=0x2208#2"));
+  const AgingSummary summary = run();
+  EXPECT_EQ(summary.end, AgingEnd::OtherError);
+  EXPECT_EQ(summary.done, 1);
+  EXPECT_EQ(controls_.errors[4], L"RF: 1 , 50.00%");
+
+  const auto folder = std::filesystem::temp_directory_path() / ("tolvex_aging_record_" + std::to_string(::getpid()));
+  const auto now = AgingRecord::Clock::now();
+  AgingRecord record(folder, now);
+  record.begin();
+  record.finish(summary, now);
+  std::stringstream text;
+  text << std::ifstream(record.summary_path()).rdbuf();
+  EXPECT_NE(text.str().find("Cycles: 1 of 3\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("RF: 1 counted, 50.00%, 1 other\n"), std::string::npos) << text.str();
+
+  // A second run started in the same second keeps the first one's files.
+  AgingRecord again(folder, now);
+  again.begin();
+  again.finish(summary, now);
+  EXPECT_NE(again.csv_path(), record.csv_path());
+  EXPECT_NE(again.summary_path(), record.summary_path());
+  EXPECT_TRUE(std::filesystem::exists(record.summary_path()));
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(AgingRun, CardLeftAtTheExitHoldsALaterCycle) {
