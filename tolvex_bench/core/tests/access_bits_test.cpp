@@ -13,11 +13,11 @@ namespace {
 // Builds the three condition bytes the way the card lays them out, from the C1 C2 C3
 // bits of each group ("110" = C1 1, C2 1, C3 0), plus a free fourth byte.
 AccessBytes encode(const char *g0, const char *g1, const char *g2, const char *trailer) {
-  const char *groups[4] = {g0, g1, g2, trailer};
-  int c[3] = {0, 0, 0};
-  for (int g = 0; g < 4; ++g) {
-    for (int bit = 0; bit < 3; ++bit) c[bit] |= (groups[g][bit] == '1' ? 1 : 0) << g;
-  }
+  // Bit g of condition n is character n of group g.
+  const auto condition = [&](int n) {
+    return (g0[n] == '1' ? 1 : 0) | (g1[n] == '1' ? 2 : 0) | (g2[n] == '1' ? 4 : 0) | (trailer[n] == '1' ? 8 : 0);
+  };
+  const int c[3] = {condition(0), condition(1), condition(2)};
   const auto inv = [](int n) { return ~n & 0x0F; };
   return {static_cast<std::uint8_t>(inv(c[1]) << 4 | inv(c[0])), static_cast<std::uint8_t>(c[0] << 4 | inv(c[2])),
           static_cast<std::uint8_t>(c[2] << 4 | c[1]), 0x69};
