@@ -22,14 +22,9 @@
 #include "my_tab_ctrl.hpp"
 #include "tolvex_bench_dlg.hpp"
 
-namespace {
+using benchtest::child;
 
-template <typename T>
-T *child(QWidget *parent, const char *name) {
-  auto *w = parent->findChild<T *>(QString::fromLatin1(name));
-  if (w == nullptr) qFatal("no widget %s", name);
-  return w;
-}
+namespace {
 
 QStringList codes(const std::vector<benchtest::Frame> &frames) {
   QStringList out;

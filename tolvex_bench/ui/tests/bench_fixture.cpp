@@ -2,11 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -79,6 +82,61 @@ bool SimTerminal::last_frame(const std::string &code, std::vector<std::uint8_t> 
 void SimTerminal::forget_frames() {
   std::lock_guard<std::mutex> lock(mutex_);
   from_host_.clear();
+}
+
+void PageDriver::attach(QWidget *page, tolvex::bench::ui::CommandRunner *runner) {
+  page_ = page;
+  runner_ = runner;
+}
+
+void PageDriver::click(const QString &name) const { find<QPushButton>(name)->click(); }
+void PageDriver::select(const QString &name, int index) const { find<QComboBox>(name)->setCurrentIndex(index); }
+void PageDriver::type(const QString &name, const QString &text) const { find<QLineEdit>(name)->setText(text); }
+
+int PageDriver::result() const {
+  if (runner_ == nullptr) qFatal("no runner attached");
+  return runner_->state().result;
+}
+
+bool PageDriver::sent(const std::string &code) const { return !frames(code).empty(); }
+
+std::vector<Frame> PageDriver::frames(const std::string &code) const {
+  std::vector<Frame> out;
+  for (auto &frame : terminal_->frames()) {
+    if (frame.code == code) out.push_back(std::move(frame));
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> PageDriver::last(const std::string &code) const {
+  std::vector<std::uint8_t> data;
+  if (!terminal_->last_frame(code, &data)) qWarning("no %s frame", code.c_str());
+  return data;
+}
+
+QStringList entries(const QComboBox *combo) {
+  QStringList out;
+  for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+  return out;
+}
+
+bool library_done(int *result) {
+  std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
+  int length = 0, res = -1;
+  std::uint8_t prc = 0;
+  const bool done = chk_res(buffer, &length, &prc, &res) != 0;
+  if (result != nullptr) *result = res;
+  return done;
+}
+
+tolvex::bench::ui::CommandRunner::Collector answering(std::vector<std::uint8_t> bytes, int result) {
+  return [bytes = std::move(bytes), result](std::uint8_t *data, int *length, std::uint8_t *prc, int *res) {
+    if (chk_res(data, length, prc, res) == 0) return 0;
+    std::copy(bytes.begin(), bytes.end(), data);
+    *length = static_cast<int>(bytes.size());
+    *res = result;
+    return 1;
+  };
 }
 
 bool open_port_to(const SimTerminal &terminal, int com_number) {

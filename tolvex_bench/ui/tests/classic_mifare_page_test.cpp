@@ -32,10 +32,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 
 // Waits for a command started outside the runner.
 bool finish_direct_command() {
-  std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
-  int length = 0, result = -1;
-  std::uint8_t prc = 0;
-  return QTest::qWaitFor([&] { return chk_res(buffer, &length, &prc, &result) != 0; }, 10000);
+  return QTest::qWaitFor([] { return benchtest::library_done(); }, 10000);
 }
 
 const QString kTransport = QStringLiteral("FFFFFFFFFFFF");
@@ -49,40 +46,21 @@ class ClassicMifarePageTest : public QObject {
   benchtest::SimTerminal terminal_;
   std::unique_ptr<CTolvexBenchDlg> dialog_;
 
-  template <typename T>
-  T *find(const char *name) {
-    auto *w = dialog_->tab_ctrl()->mifare_page()->findChild<T *>(QString::fromLatin1(name));
-    if (w == nullptr) qFatal("no control %s", name);
-    return w;
-  }
-  void click(const char *name) { find<QPushButton>(name)->click(); }
-  void select(const char *name, int index) { find<QComboBox>(name)->setCurrentIndex(index); }
-  void type(const char *name, const QString &text) { find<QLineEdit>(name)->setText(text); }
-  int result() { return dialog_->runner().state().result; }
-  bool sent(const std::string &code) {
-    for (const auto &frame : terminal_.frames()) {
-      if (frame.code == code) return true;
-    }
-    return false;
-  }
-  Bytes last(const std::string &code) {
-    Bytes data;
-    if (!terminal_.last_frame(code, &data)) qWarning("no %s frame", code.c_str());
-    return data;
-  }
+  benchtest::PageDriver ui_{terminal_};
+
   // Block and value operations take the Mifare Classic lists by index: sector s is
   // entry s + 1, block b entry b + 1.
   void place(int sector, int block) {
-    select("comboSector", sector + 1);
-    select("comboBlock", block + 1);
+    ui_.select("comboSector", sector + 1);
+    ui_.select("comboBlock", block + 1);
   }
   void change_keys(int target, int sector, const QString &key_a, const QString &key_b, const QString &access) {
-    select("comboTarget", target);
-    select("comboKeySector", sector + 1);
-    type("editKeyA", key_a);
-    type("editKeyB", key_b);
-    type("editAccess", access);
-    click("buttonChange");
+    ui_.select("comboTarget", target);
+    ui_.select("comboKeySector", sector + 1);
+    ui_.type("editKeyA", key_a);
+    ui_.type("editKeyB", key_b);
+    ui_.type("editAccess", access);
+    ui_.click("buttonChange");
   }
 
  private slots:
@@ -96,6 +74,7 @@ class ClassicMifarePageTest : public QObject {
 
   void init() {
     dialog_ = std::make_unique<CTolvexBenchDlg>();
+    ui_.attach(dialog_->tab_ctrl()->mifare_page(), &dialog_->runner());
     terminal_.forget_frames();
   }
   void cleanup() {
@@ -105,51 +84,51 @@ class ClassicMifarePageTest : public QObject {
 
   void targetDrivesTheKeyRecord() {
     benchtest::RecordingMessages messages;
-    auto *check = find<QCheckBox>("checkAccess");
-    auto *access = find<QLineEdit>("editAccess");
-    auto *key_set = find<QComboBox>("comboKeySet");
+    auto *check = ui_.find<QCheckBox>("checkAccess");
+    auto *access = ui_.find<QLineEdit>("editAccess");
+    auto *key_set = ui_.find<QComboBox>("comboKeySet");
     QVERIFY(!check->isChecked() && !check->isEnabled() && !access->isEnabled() && key_set->isEnabled());
 
     // Terminal: 12-byte records, for one sector or for all.
     change_keys(0, 5, kTransport, kTransport, QStringLiteral("FF078069"));
-    QCOMPARE(last("R51"), concat({{5}, repeat(0xFF, 12)}));
-    select("comboKeySector", 0);
-    type("editKeyA", QStringLiteral("A0A1A2A3A4A5"));
-    click("buttonChange");
-    QCOMPARE(last("R52"), concat({{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}, repeat(0xFF, 6)}));
-    type("editKeyA", kTransport);
-    click("buttonChange");
+    QCOMPARE(ui_.last("R51"), concat({{5}, repeat(0xFF, 12)}));
+    ui_.select("comboKeySector", 0);
+    ui_.type("editKeyA", QStringLiteral("A0A1A2A3A4A5"));
+    ui_.click("buttonChange");
+    QCOMPARE(ui_.last("R52"), concat({{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}, repeat(0xFF, 6)}));
+    ui_.type("editKeyA", kTransport);
+    ui_.click("buttonChange");
 
     // Card: the check box follows, the record carries the access bytes.
-    select("comboTarget", 1);
+    ui_.select("comboTarget", 1);
     QVERIFY(check->isChecked() && !check->isEnabled() && access->isEnabled() && !key_set->isEnabled());
     terminal_.forget_frames();
-    click("buttonChange");  // still " SECTOR All"
+    ui_.click("buttonChange");  // still " SECTOR All"
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("ERROR: Select Sector!(Exclude \"SECTOR All\" item)")});
-    QVERIFY(!sent("R54"));
-    select("comboKeySector", 6);
-    click("buttonChange");
-    QCOMPARE(last("R54"), concat({{5}, repeat(0xFF, 6), {0xFF, 0x07, 0x80, 0x69}, repeat(0xFF, 6)}));
-    QCOMPARE(result(), 0);
+    QVERIFY(!ui_.sent("R54"));
+    ui_.select("comboKeySector", 6);
+    ui_.click("buttonChange");
+    QCOMPARE(ui_.last("R54"), concat({{5}, repeat(0xFF, 6), {0xFF, 0x07, 0x80, 0x69}, repeat(0xFF, 6)}));
+    QCOMPARE(ui_.result(), 0);
 
     // ASCII keys: the character bytes, zero-filled; typed text turns upper case.
-    select("comboTarget", 0);
+    ui_.select("comboTarget", 0);
     QVERIFY(!check->isChecked() && !access->isEnabled() && key_set->isEnabled());
-    select("comboFormat", 1);
-    find<QLineEdit>("editKeyA")->clear();
-    QTest::keyClicks(find<QLineEdit>("editKeyA"), QStringLiteral("ab1d"));
-    type("editKeyB", QStringLiteral("SECRET!!"));
-    click("buttonChange");
-    QCOMPARE(last("R51"), (Bytes{5, 'A', 'B', '1', 'D', 0, 0, 'S', 'E', 'C', 'R', 'E', 'T'}));
+    ui_.select("comboFormat", 1);
+    ui_.find<QLineEdit>("editKeyA")->clear();
+    QTest::keyClicks(ui_.find<QLineEdit>("editKeyA"), QStringLiteral("ab1d"));
+    ui_.type("editKeyB", QStringLiteral("SECRET!!"));
+    ui_.click("buttonChange");
+    QCOMPARE(ui_.last("R51"), (Bytes{5, 'A', 'B', '1', 'D', 0, 0, 'S', 'E', 'C', 'R', 'E', 'T'}));
 
     // No sector selected: nothing sent.
     terminal_.forget_frames();
-    select("comboKeySector", -1);
-    click("buttonChange");
+    ui_.select("comboKeySector", -1);
+    ui_.click("buttonChange");
     QCOMPARE(messages.texts().last(), QStringLiteral("SECTOR ERROR"));
     QVERIFY(terminal_.frames().empty());
-    select("comboKeySector", 6);
-    select("comboFormat", 0);
+    ui_.select("comboKeySector", 6);
+    ui_.select("comboFormat", 0);
     change_keys(0, 5, kTransport, kTransport, QStringLiteral("FF078069"));
   }
 
@@ -159,78 +138,78 @@ class ClassicMifarePageTest : public QObject {
     benchtest::RecordingMessages messages;
     const QString key_a = QStringLiteral("A0A1A2A3A4A5"), key_b = QStringLiteral("B0B1B2B3B4B5");
     change_keys(1, 6, key_a, key_b, QStringLiteral("7F078869"));
-    QCOMPARE(result(), 0);
+    QCOMPARE(ui_.result(), 0);
     place(6, 0);
-    click("buttonReadBlock");
-    QCOMPARE(last("R31"), (Bytes{6, 0}));
-    QVERIFY(result() != 0);  // the terminal still holds the transport key
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.last("R31"), (Bytes{6, 0}));
+    QVERIFY(ui_.result() != 0);  // the terminal still holds the transport key
 
     change_keys(0, 6, key_a, kTransport, QStringLiteral("FF078069"));
-    click("buttonReadBlock");
-    QCOMPARE(result(), 0);
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.result(), 0);
 
     // Key B: the terminal's key B for sector 6 is still the transport key.
-    select("comboKey", 0);
+    ui_.select("comboKey", 0);
     terminal_.forget_frames();
-    click("buttonSelect");
+    ui_.click("buttonSelect");
     QVERIFY(terminal_.frames().empty());
-    select("comboKey", 2);
-    click("buttonSelect");
-    QCOMPARE(last("R53"), Bytes{2});
-    click("buttonReadBlock");
-    QVERIFY(result() != 0);
+    ui_.select("comboKey", 2);
+    ui_.click("buttonSelect");
+    QCOMPARE(ui_.last("R53"), Bytes{2});
+    ui_.click("buttonReadBlock");
+    QVERIFY(ui_.result() != 0);
     change_keys(0, 6, key_a, key_b, QStringLiteral("FF078069"));
-    click("buttonReadBlock");
-    QCOMPARE(result(), 0);
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.result(), 0);
 
     // Back to the transport keys on card and terminal.
     change_keys(1, 6, kTransport, kTransport, QStringLiteral("FF078069"));
-    QCOMPARE(result(), 0);
+    QCOMPARE(ui_.result(), 0);
     change_keys(0, 6, kTransport, kTransport, QStringLiteral("FF078069"));
-    select("comboKey", 1);
-    click("buttonSelect");
-    click("buttonReadBlock");
-    QCOMPARE(result(), 0);
+    ui_.select("comboKey", 1);
+    ui_.click("buttonSelect");
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.result(), 0);
     QVERIFY(messages.all.isEmpty());
   }
 
   void accessBytesAreCheckedBeforeSending() {
     benchtest::RecordingMessages messages;
-    auto *words = find<QLabel>("labelAccessWords");
-    select("comboTarget", 1);
-    select("comboKeySector", 8);
+    auto *words = ui_.find<QLabel>("labelAccessWords");
+    ui_.select("comboTarget", 1);
+    ui_.select("comboKeySector", 8);
     QVERIFY(words->text().contains(QStringLiteral("Block 0: read A/B, write A/B")));
 
     // C1 of byte 2 is not the inverse of byte 1: refused, and the words say so as typed.
-    find<QLineEdit>("editAccess")->clear();
-    QTest::keyClicks(find<QLineEdit>("editAccess"), QStringLiteral("ff178069"));
-    QCOMPARE(find<QLineEdit>("editAccess")->text(), QStringLiteral("FF178069"));
+    ui_.find<QLineEdit>("editAccess")->clear();
+    QTest::keyClicks(ui_.find<QLineEdit>("editAccess"), QStringLiteral("ff178069"));
+    QCOMPARE(ui_.find<QLineEdit>("editAccess")->text(), QStringLiteral("FF178069"));
     QVERIFY(words->text().contains(QStringLiteral("C1 in byte 2 (17) is not the inverse of byte 1 (FF)")));
-    click("buttonChange");
+    ui_.click("buttonChange");
     QCOMPARE(messages.texts(),
              QStringList{QStringLiteral("INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 2 (17) IS NOT THE INVERSE OF BYTE 1 (FF)")});
     QCOMPARE(messages.all.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     // Too short a text gives zero bytes, which are not well formed either.
-    type("editAccess", QStringLiteral("FF07"));
-    click("buttonChange");
+    ui_.type("editAccess", QStringLiteral("FF07"));
+    ui_.click("buttonChange");
     QCOMPARE(messages.all.size(), 2);
-    QVERIFY(!sent("R54"));
+    QVERIFY(!ui_.sent("R54"));
 
     // Trailer condition 1 1 1: nothing can be written again. Asked first; "No" sends nothing.
-    type("editAccess", QStringLiteral("77878869"));
+    ui_.type("editAccess", QStringLiteral("77878869"));
     QVERIFY(words->text().contains(QStringLiteral("Access bits: read A/B, write never")));
     messages.answer = QMessageBox::No;
-    click("buttonChange");
+    ui_.click("buttonChange");
     QCOMPARE(messages.all.size(), 3);
     const auto &question = messages.all.last();
     QVERIFY(question.text.contains(QStringLiteral("KEY A, THE ACCESS BITS AND KEY B OF SECTOR 7")));
     QCOMPARE(question.icon, MessageIcon::Warning);
     QVERIFY(question.buttons.testFlag(QMessageBox::Yes) && question.buttons.testFlag(QMessageBox::No));
-    QVERIFY(!sent("R54"));
+    QVERIFY(!ui_.sent("R54"));
 
     messages.answer = QMessageBox::Yes;
-    click("buttonChange");
-    QCOMPARE(last("R54"), concat({{7}, repeat(0xFF, 6), {0x77, 0x87, 0x88, 0x69}, repeat(0xFF, 6)}));
+    ui_.click("buttonChange");
+    QCOMPARE(ui_.last("R54"), concat({{7}, repeat(0xFF, 6), {0x77, 0x87, 0x88, 0x69}, repeat(0xFF, 6)}));
   }
 
   void blockChecksInOrder() {
@@ -255,19 +234,19 @@ class ClassicMifarePageTest : public QObject {
     };
     for (const auto &c : cases) {
       messages.all.clear();
-      select("comboSector", c.sector_index);
-      select("comboBlock", c.block_index);
-      select("comboType", c.type_index);
-      click(c.button);
+      ui_.select("comboSector", c.sector_index);
+      ui_.select("comboBlock", c.block_index);
+      ui_.select("comboType", c.type_index);
+      ui_.click(c.button);
       QCOMPARE(messages.texts(), QStringList{QString::fromLatin1(c.message)});
     }
     QVERIFY(terminal_.frames().empty());
 
     // Sectors 32 to 39 take blocks 0 to 15.
     place(35, 15);
-    click("buttonReadBlock");
-    QCOMPARE(last("R31"), (Bytes{35, 15}));
-    QCOMPARE(result(), 0);
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.last("R31"), (Bytes{35, 15}));
+    QCOMPARE(ui_.result(), 0);
     QCOMPARE(messages.all.size(), 1);
   }
 
@@ -286,11 +265,11 @@ class ClassicMifarePageTest : public QObject {
     };
     place(9, 1);
     for (const auto &c : cases) {
-      select("comboType", c.type);
-      type("editInput", c.input);
-      click("buttonWriteBlock");
-      QCOMPARE(last("R32"), concat({{9, 1}, c.block}));
-      QCOMPARE(result(), 0);
+      ui_.select("comboType", c.type);
+      ui_.type("editInput", c.input);
+      ui_.click("buttonWriteBlock");
+      QCOMPARE(ui_.last("R32"), concat({{9, 1}, c.block}));
+      QCOMPARE(ui_.result(), 0);
     }
     QVERIFY(messages.all.isEmpty());
   }
@@ -299,20 +278,20 @@ class ClassicMifarePageTest : public QObject {
   void valueBlockRoundTrip() {
     benchtest::RecordingMessages messages;
     place(10, 2);
-    select("comboType", 1);
-    type("editInput", QStringLiteral("100"));
-    click("buttonWriteBlock");
-    select("comboType", 0);
-    type("editInput", QStringLiteral("25"));
-    click("buttonIncrement");
-    QCOMPARE(last("R41"), (Bytes{10, 2, 25, 0, 0, 0}));
-    select("comboType", 3);
-    type("editInput", QStringLiteral("-300"));
-    click("buttonDecrement");
-    QCOMPARE(last("R42"), (Bytes{10, 2, 0xD4, 0xFE, 0xFF, 0xFF}));
-    QCOMPARE(result(), 0);
-    click("buttonReadBlock");
-    QCOMPARE(result(), 0);
+    ui_.select("comboType", 1);
+    ui_.type("editInput", QStringLiteral("100"));
+    ui_.click("buttonWriteBlock");
+    ui_.select("comboType", 0);
+    ui_.type("editInput", QStringLiteral("25"));
+    ui_.click("buttonIncrement");
+    QCOMPARE(ui_.last("R41"), (Bytes{10, 2, 25, 0, 0, 0}));
+    ui_.select("comboType", 3);
+    ui_.type("editInput", QStringLiteral("-300"));
+    ui_.click("buttonDecrement");
+    QCOMPARE(ui_.last("R42"), (Bytes{10, 2, 0xD4, 0xFE, 0xFF, 0xFF}));
+    QCOMPARE(ui_.result(), 0);
+    ui_.click("buttonReadBlock");
+    QCOMPARE(ui_.result(), 0);
     const auto &state = dialog_->runner().state();
     const Bytes block(state.response.begin() + 2, state.response.begin() + 18);
     // 100 + 25 + 300 = 425 = 0x1A9.
@@ -322,38 +301,38 @@ class ClassicMifarePageTest : public QObject {
 
   void writeSectorForms() {
     benchtest::RecordingMessages messages;
-    select("comboType", 2);
-    select("comboSector", 32);  // sector 31
-    type("editInput", QStringLiteral("0102"));
-    click("buttonWriteSector");
-    QCOMPARE(last("R37"), concat({{31, 1, 2}, repeat(0, 49)}));
-    QCOMPARE(result(), 0);
+    ui_.select("comboType", 2);
+    ui_.select("comboSector", 32);  // sector 31
+    ui_.type("editInput", QStringLiteral("0102"));
+    ui_.click("buttonWriteSector");
+    QCOMPARE(ui_.last("R37"), concat({{31, 1, 2}, repeat(0, 49)}));
+    QCOMPARE(ui_.result(), 0);
 
     // Sector 32: 256 bytes from the first 510 characters of a longer text.
     QString text;
     for (int i = 0; i < 300; ++i) text += QStringLiteral("%1").arg(i % 256, 2, 16, QLatin1Char('0')).toUpper();
     text += QStringLiteral("EE");
-    select("comboSector", 33);
-    type("editInput", text);
-    QCOMPARE(find<QLineEdit>("editInput")->text().size(), 602);
-    click("buttonWriteSector");
+    ui_.select("comboSector", 33);
+    ui_.type("editInput", text);
+    QCOMPARE(ui_.find<QLineEdit>("editInput")->text().size(), 602);
+    ui_.click("buttonWriteSector");
     Bytes expected{32};
     for (int i = 0; i < 255; ++i) expected.push_back(static_cast<std::uint8_t>(i));
-    QCOMPARE(last("R37"), expected);
-    QCOMPARE(result(), 0);
-    click("buttonReadSector");
-    QCOMPARE(last("R36"), Bytes{32});
+    QCOMPARE(ui_.last("R37"), expected);
+    QCOMPARE(ui_.result(), 0);
+    ui_.click("buttonReadSector");
+    QCOMPARE(ui_.last("R36"), Bytes{32});
     // The sector data mirrors the read: a separator byte before each block, so block 0
     // holds the bytes written from 01 on.
     QCOMPARE(dialog_->runner().state().response[2], std::uint8_t{1});
     QCOMPARE(dialog_->runner().state().response[3], std::uint8_t{2});
 
     // The short form takes 102 characters of the same text.
-    select("comboSector", 12);
-    click("buttonWriteSector");
+    ui_.select("comboSector", 12);
+    ui_.click("buttonWriteSector");
     Bytes short_form{11};
     for (int i = 0; i < 51; ++i) short_form.push_back(static_cast<std::uint8_t>(i));
-    QCOMPARE(last("R37"), short_form);
+    QCOMPARE(ui_.last("R37"), short_form);
     QVERIFY(messages.all.isEmpty());
   }
 
@@ -365,11 +344,11 @@ class ClassicMifarePageTest : public QObject {
     QVERIFY(model() != 0);
     terminal_.forget_frames();
     place(5, 1);
-    select("comboType", 2);
-    select("comboPage", 5);
-    click("buttonWriteSector");
+    ui_.select("comboType", 2);
+    ui_.select("comboPage", 5);
+    ui_.click("buttonWriteSector");
     QVERIFY(messages.all.isEmpty());
-    for (const char *button : {"buttonReadBlock", "buttonGetUid", "buttonUlRead", "buttonUlAuth"}) click(button);
+    for (const char *button : {"buttonReadBlock", "buttonGetUid", "buttonUlRead", "buttonUlAuth"}) ui_.click(button);
     QCOMPARE(messages.texts(), (QStringList{"Frame Error", "Frame Error", "Frame Error", "Frame Error"}));
     QVERIFY(finish_direct_command());
     for (const auto &frame : terminal_.frames()) QCOMPARE(frame.code, std::string("C11"));
@@ -377,35 +356,35 @@ class ClassicMifarePageTest : public QObject {
 
   void ultralight() {
     benchtest::RecordingMessages messages;
-    click("buttonUlRead");
-    click("buttonUlWrite");
+    ui_.click("buttonUlRead");
+    ui_.click("buttonUlWrite");
     QCOMPARE(messages.texts(), (QStringList{"PAGE ERROR", "PAGE ERROR"}));
     QVERIFY(terminal_.frames().empty());
 
-    select("comboPage", 5);
-    type("editUlInput", QStringLiteral("0102"));
-    click("buttonUlWrite");
-    QCOMPARE(last("U32"), (Bytes{4, 1, 2, 0, 0}));
-    QCOMPARE(result(), 0);
-    click("buttonUlRead");
-    QCOMPARE(last("U31"), Bytes{4});
+    ui_.select("comboPage", 5);
+    ui_.type("editUlInput", QStringLiteral("0102"));
+    ui_.click("buttonUlWrite");
+    QCOMPARE(ui_.last("U32"), (Bytes{4, 1, 2, 0, 0}));
+    QCOMPARE(ui_.result(), 0);
+    ui_.click("buttonUlRead");
+    QCOMPARE(ui_.last("U31"), Bytes{4});
     QCOMPARE(dialog_->runner().state().response[1], std::uint8_t{1});
 
     // AUTH: an odd count sends nothing; an empty box sends the code alone; the card's
     // key authenticates.
-    type("editUlInput", QStringLiteral("1234567"));
-    click("buttonUlAuth");
+    ui_.type("editUlInput", QStringLiteral("1234567"));
+    ui_.click("buttonUlAuth");
     QCOMPARE(messages.texts().last(), QStringLiteral("Frame Error"));
-    QVERIFY(!sent("U33"));
-    type("editUlInput", QString());
-    click("buttonUlAuth");
-    QCOMPARE(last("U33"), Bytes{});
-    type("editUlInput", QString::fromLatin1(QByteArray("BREAKMEIFYOUCAN!").toHex().toUpper()));
-    click("buttonUlAuth");
-    QCOMPARE(last("U33").size(), std::size_t{16});
-    QCOMPARE(result(), 0);
-    click("buttonUlGetUid");
-    QVERIFY(sent("U41"));
+    QVERIFY(!ui_.sent("U33"));
+    ui_.type("editUlInput", QString());
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33"), Bytes{});
+    ui_.type("editUlInput", QString::fromLatin1(QByteArray("BREAKMEIFYOUCAN!").toHex().toUpper()));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33").size(), std::size_t{16});
+    QCOMPARE(ui_.result(), 0);
+    ui_.click("buttonUlGetUid");
+    QVERIFY(ui_.sent("U41"));
     QCOMPARE(dialog_->runner().state().length, 7u);
     QCOMPARE(messages.all.size(), 3);
   }

@@ -32,18 +32,6 @@ Bytes bytes_of(const QString &text) {
 
 QString rotated(const QString &text, int times) { return text.mid(times) + text.left(times); }
 
-// The outcome as collected from the library, with its data replaced by `bytes` and its
-// result by `result` (the terminal answered so).
-tolvex::bench::ui::CommandRunner::Collector answering(Bytes bytes, int result = 0) {
-  return [bytes, result](std::uint8_t *data, int *length, std::uint8_t *prc, int *res) {
-    if (chk_res(data, length, prc, res) == 0) return 0;
-    std::copy(bytes.begin(), bytes.end(), data);
-    *length = static_cast<int>(bytes.size());
-    *res = result;
-    return 1;
-  };
-}
-
 }  // namespace
 
 class MsPageTest : public QObject {
@@ -53,36 +41,24 @@ class MsPageTest : public QObject {
   benchtest::SimTerminal terminal_;
   std::unique_ptr<CTolvexBenchDlg> dialog_;
 
-  template <typename T>
-  T *find(const QString &name) {
-    auto *w = dialog_->tab_ctrl()->ms_page()->findChild<T *>(name);
-    if (w == nullptr) qFatal("no control %s", qPrintable(name));
-    return w;
-  }
-  void click(const char *name) { find<QPushButton>(QString::fromLatin1(name))->click(); }
-  QPlainTextEdit *write_box(int track) { return find<QPlainTextEdit>(QStringLiteral("editWrite%1").arg(track)); }
-  QPlainTextEdit *read_box(int track) { return find<QPlainTextEdit>(QStringLiteral("editRead%1").arg(track)); }
+  benchtest::PageDriver ui_{terminal_};
+
+  QPlainTextEdit *write_box(int track) { return ui_.find<QPlainTextEdit>(QStringLiteral("editWrite%1").arg(track)); }
+  QPlainTextEdit *read_box(int track) { return ui_.find<QPlainTextEdit>(QStringLiteral("editRead%1").arg(track)); }
   QCheckBox *check(const char *kind, int track) {
-    return find<QCheckBox>(QStringLiteral("check%1%2").arg(QLatin1String(kind)).arg(track));
+    return ui_.find<QCheckBox>(QStringLiteral("check%1%2").arg(QLatin1String(kind)).arg(track));
   }
   void set_ic(const QString &cla, const QString &ins, const QString &p1, const QString &p2, const QString &lc,
               const QString &data, const QString &le) {
-    find<QLineEdit>(QStringLiteral("editCLA"))->setText(cla);
-    find<QLineEdit>(QStringLiteral("editINS"))->setText(ins);
-    find<QLineEdit>(QStringLiteral("editP1"))->setText(p1);
-    find<QLineEdit>(QStringLiteral("editP2"))->setText(p2);
-    find<QLineEdit>(QStringLiteral("editLc"))->setText(lc);
-    find<QPlainTextEdit>(QStringLiteral("editLcData"))->setPlainText(data);
-    find<QLineEdit>(QStringLiteral("editLe"))->setText(le);
+    ui_.type("editCLA", cla);
+    ui_.type("editINS", ins);
+    ui_.type("editP1", p1);
+    ui_.type("editP2", p2);
+    ui_.type("editLc", lc);
+    ui_.find<QPlainTextEdit>(QStringLiteral("editLcData"))->setPlainText(data);
+    ui_.type("editLe", le);
   }
-  QString status_word() { return find<QLabel>(QStringLiteral("labelStatusWord"))->text(); }
-  std::vector<benchtest::Frame> frames(const std::string &code) {
-    std::vector<benchtest::Frame> out;
-    for (auto &frame : terminal_.frames()) {
-      if (frame.code == code) out.push_back(frame);
-    }
-    return out;
-  }
+  QString status_word() { return ui_.find<QLabel>(QStringLiteral("labelStatusWord"))->text(); }
   // Runs a command of the test's own through the bench's runner.
   bool run(const char *code, const std::function<int()> &start) {
     return dialog_->runner().run(code, start) && dialog_->runner().state().result == 0;
@@ -92,12 +68,7 @@ class MsPageTest : public QObject {
     QVERIFY(terminal_.sim().add_fault("C11:late=2000"));
     QVERIFY(model() != 0);
   }
-  void wait_until_library_idle() {
-    std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
-    int length = 0, result = -1;
-    std::uint8_t prc = 0;
-    QTRY_VERIFY_WITH_TIMEOUT(chk_res(buffer, &length, &prc, &result) != 0, 10000);
-  }
+  void wait_until_library_idle() { QTRY_VERIFY_WITH_TIMEOUT(benchtest::library_done(), 10000); }
 
  private slots:
   void initTestCase() {
@@ -108,6 +79,7 @@ class MsPageTest : public QObject {
 
   void init() {
     dialog_ = std::make_unique<CTolvexBenchDlg>();
+    ui_.attach(dialog_->tab_ctrl()->ms_page(), &dialog_->runner());
     terminal_.forget_frames();
   }
   void cleanup() {
@@ -122,24 +94,24 @@ class MsPageTest : public QObject {
       check("Wr", track)->setChecked(true);
       check("Rd", track)->setChecked(track != 3);
     }
-    click("buttonAllSelect");
+    ui_.click("buttonAllSelect");
     for (int track = 1; track <= 3; ++track) QVERIFY(check("Wr", track)->isChecked() && check("Rd", track)->isChecked());
-    click("buttonAllSelect");
+    ui_.click("buttonAllSelect");
     for (int track = 1; track <= 3; ++track) QVERIFY(!check("Wr", track)->isChecked() && !check("Rd", track)->isChecked());
   }
 
   void msSelectSendsTheCoercivity() {
     benchtest::RecordingMessages messages;
-    auto *combo = find<QComboBox>(QStringLiteral("comboCoercivity"));
+    auto *combo = ui_.find<QComboBox>(QStringLiteral("comboCoercivity"));
     const std::pair<int, std::uint8_t> cases[] = {{1, '3'}, {0, '0'}, {-1, '0'}};
     for (const auto &[index, byte] : cases) {
       combo->setCurrentIndex(index);
-      click("buttonMsSelect");
+      ui_.click("buttonMsSelect");
       Bytes data;
       QVERIFY(terminal_.last_frame("C48", &data));
       QCOMPARE(data, Bytes{byte});
     }
-    QCOMPARE(frames("C48").size(), 3u);
+    QCOMPARE(ui_.frames("C48").size(), 3u);
     QVERIFY(messages.all.isEmpty());
   }
 
@@ -148,7 +120,7 @@ class MsPageTest : public QObject {
     // Nothing checked: the read boxes and the report are emptied, nothing is sent.
     for (int track = 1; track <= 3; ++track) read_box(track)->setPlainText(QStringLiteral("OLD"));
     dialog_->runner().set_report_text(QStringLiteral("old report"));
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     for (int track = 1; track <= 3; ++track) QVERIFY(read_box(track)->toPlainText().isEmpty());
     QVERIFY(dialog_->report_text().isEmpty());
     QVERIFY(terminal_.frames().empty());
@@ -158,9 +130,9 @@ class MsPageTest : public QObject {
 
     // Two writes of track 2: the default text, then the text rotated by one place.
     check("Wr", 2)->setChecked(true);
-    click("buttonMsExecute");
-    click("buttonMsExecute");
-    auto writes = frames("M33");
+    ui_.click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
+    auto writes = ui_.frames("M33");
     QCOMPARE(writes.size(), 2u);
     Bytes first{2};
     const Bytes text = bytes_of(kTrack2);
@@ -176,9 +148,9 @@ class MsPageTest : public QObject {
     // All six: write 1, read 1, write 2, read 2, write 3, read 3; each read shows what was
     // written (before the rotation) and is not marked.
     terminal_.forget_frames();
-    click("buttonAllSelect");
+    ui_.click("buttonAllSelect");
     const QString written[] = {kTrack1, rotated(kTrack2, 2), kTrack3};
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     const auto sent = terminal_.frames();
     QCOMPARE(sent.size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
@@ -193,9 +165,9 @@ class MsPageTest : public QObject {
     // Track 2 changed behind the page's back: its read box is marked.
     static const std::uint8_t other[] = {'9', '9', '9'};
     QVERIFY(run("M33", [] { return ms_wt(0, 2, other, 3); }));
-    click("buttonAllSelect");
+    ui_.click("buttonAllSelect");
     check("Rd", 2)->setChecked(true);
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     QCOMPARE(read_box(2)->toPlainText(), QStringLiteral("999"));
     QVERIFY(read_box(2)->property("differs").toBool());
     QVERIFY(read_box(1)->toPlainText().isEmpty());
@@ -207,10 +179,10 @@ class MsPageTest : public QObject {
     check("Rd", 1)->setChecked(true);
     check("Rd", 2)->setChecked(false);
     const QString before = write_box(1)->toPlainText();
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     QCOMPARE(write_box(1)->toPlainText(), before);
     QVERIFY(read_box(1)->toPlainText().isEmpty());
-    QCOMPARE(frames("M31").size(), 5u);  // the failed read was sent
+    QCOMPARE(ui_.frames("M31").size(), 5u);  // the failed read was sent
     QVERIFY(messages.all.isEmpty());
   }
 
@@ -219,7 +191,7 @@ class MsPageTest : public QObject {
     QVERIFY(run("C31", [] { return card_stk_mov(1, 1); }));
     terminal_.forget_frames();
 
-    click("buttonAllWrite");
+    ui_.click("buttonAllWrite");
     Bytes block = bytes_of(kTrack1);
     block.push_back(0);
     const Bytes t2 = bytes_of(kTrack2), t3 = bytes_of(kTrack3);
@@ -236,11 +208,11 @@ class MsPageTest : public QObject {
 
     // A failed "All Write" still rotates every box, and what counts as written stays.
     QVERIFY(terminal_.sim().add_fault("M36:status=0x2202"));
-    click("buttonAllWrite");
+    ui_.click("buttonAllWrite");
     QCOMPARE(write_box(1)->toPlainText(), rotated(kTrack1, 2));
     terminal_.sim().clear_faults();
 
-    click("buttonAllRead");
+    ui_.click("buttonAllRead");
     QVERIFY(terminal_.last_frame("M35", &data));
     QVERIFY(data.empty());
     const QString expected[] = {kTrack1, kTrack2, kTrack3};
@@ -254,8 +226,8 @@ class MsPageTest : public QObject {
   void allReadSplitsAndReportsFrameErrors() {
     benchtest::RecordingMessages messages;
     auto &runner = dialog_->runner();
-    runner.set_collector(answering({0x07, 'A', 'B', 0, 'C', 'D', 0, 'E', 'F'}));
-    click("buttonAllRead");
+    runner.set_collector(benchtest::answering({0x07, 'A', 'B', 0, 'C', 'D', 0, 'E', 'F'}));
+    ui_.click("buttonAllRead");
     QCOMPARE(read_box(1)->toPlainText(), QStringLiteral("AB"));
     QCOMPARE(read_box(2)->toPlainText(), QStringLiteral("CD"));
     QCOMPARE(read_box(3)->toPlainText(), QStringLiteral("EF"));
@@ -263,15 +235,15 @@ class MsPageTest : public QObject {
 
     Bytes no_first(1, 0x07);
     no_first.insert(no_first.end(), 320, 'X');
-    runner.set_collector(answering(no_first));
-    click("buttonAllRead");
+    runner.set_collector(benchtest::answering(no_first));
+    ui_.click("buttonAllRead");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("RX Packet Frame Error 2")});
     for (int track = 1; track <= 3; ++track) QVERIFY(read_box(track)->toPlainText().isEmpty());
 
     Bytes no_second{0x07, 'A', 'B', 0};
     no_second.insert(no_second.end(), 320, 'Y');
-    runner.set_collector(answering(no_second));
-    click("buttonAllRead");
+    runner.set_collector(benchtest::answering(no_second));
+    ui_.click("buttonAllRead");
     QCOMPARE(messages.texts().last(), QStringLiteral("RX Packet Frame Error 3"));
     QCOMPARE(read_box(1)->toPlainText(), QStringLiteral("AB"));
     QVERIFY(read_box(2)->toPlainText().isEmpty() && read_box(3)->toPlainText().isEmpty());
@@ -280,11 +252,11 @@ class MsPageTest : public QObject {
     runner.set_collector(chk_res);
     messages.all.clear();
     occupy_library();
-    click("buttonAllRead");
+    ui_.click("buttonAllRead");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Frame Error 1")});
     for (int track = 1; track <= 3; ++track) QVERIFY(read_box(track)->toPlainText().isEmpty());
     wait_until_library_idle();
-    QCOMPARE(frames("M35").size(), 3u);
+    QCOMPARE(ui_.frames("M35").size(), 3u);
   }
 
   void longTextsAreShownWhole() {
@@ -292,15 +264,15 @@ class MsPageTest : public QObject {
     auto &runner = dialog_->runner();
     Bytes long_read(400, 'Z');
     long_read.push_back(0);
-    runner.set_collector(answering(long_read));
+    runner.set_collector(benchtest::answering(long_read));
     check("Rd", 1)->setChecked(true);
     check("Wr", 3)->setChecked(true);
     const QString long_write = QString(280, QLatin1Char('7')) + QStringLiteral("8");
     write_box(3)->setPlainText(long_write);
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     QCOMPARE(read_box(1)->toPlainText(), QString(400, QLatin1Char('Z')));
     QCOMPARE(write_box(3)->toPlainText(), rotated(long_write, 1));
-    QCOMPARE(frames("M33").at(0).data.size(), 282u);
+    QCOMPARE(ui_.frames("M33").at(0).data.size(), 282u);
     QVERIFY(messages.all.isEmpty());
   }
 
@@ -312,7 +284,7 @@ class MsPageTest : public QObject {
     write_box(2)->setPlainText(wide);
     check("Wr", 1)->setChecked(true);
     check("Wr", 2)->setChecked(true);
-    click("buttonMsExecute");
+    ui_.click("buttonMsExecute");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Track2: 300 bytes, at most 299 fit. Nothing was sent.")});
     QCOMPARE(write_box(2)->toPlainText(), wide);
     QCOMPARE(write_box(1)->toPlainText(), kTrack1);
@@ -322,7 +294,7 @@ class MsPageTest : public QObject {
     write_box(1)->setPlainText(QString(100, QLatin1Char('1')));
     write_box(2)->setPlainText(QString(100, QLatin1Char('2')));
     write_box(3)->setPlainText(QString(98, QLatin1Char('3')));
-    click("buttonAllWrite");
+    ui_.click("buttonAllWrite");
     QVERIFY(messages.texts().last().contains(QStringLiteral("at most 299")));
     QCOMPARE(write_box(1)->toPlainText(), QString(100, QLatin1Char('1')));
 
@@ -334,7 +306,7 @@ class MsPageTest : public QObject {
                  {QStringLiteral("04"), QString(588, QLatin1Char('1')), QStringLiteral("298")}};
     for (const Case &c : cases) {
       set_ic(QStringLiteral("00"), QStringLiteral("A4"), c.p1, QStringLiteral("00"), QStringLiteral("02"), c.data, {});
-      click("buttonIcExecute");
+      ui_.click("buttonIcExecute");
       QVERIFY2(messages.texts().last().contains(c.named), qPrintable(messages.texts().last()));
     }
     QCOMPARE(messages.all.size(), 5);
@@ -344,15 +316,15 @@ class MsPageTest : public QObject {
   void apduSeriesOfOneHundred() {
     benchtest::RecordingMessages messages;
     QVERIFY(run("C31", [] { return card_stk_mov(1, 2); }));
-    click("buttonIcReset");
-    QCOMPARE(frames("I21").size(), 1u);
+    ui_.click("buttonIcReset");
+    QCOMPARE(ui_.frames("I21").size(), 1u);
     QVERIFY(status_word().startsWith(QStringLiteral("3B 66")));
 
     terminal_.forget_frames();
     set_ic(QStringLiteral("00"), QStringLiteral("A4"), QStringLiteral("04"), QStringLiteral("00"), QStringLiteral("02"),
            QStringLiteral("3F00"), {});
-    click("buttonIcExecute");
-    auto sent = frames("I22");
+    ui_.click("buttonIcExecute");
+    auto sent = ui_.frames("I22");
     QCOMPARE(sent.size(), 100u);
     for (const auto &frame : sent) QCOMPARE(frame.data, (Bytes{0x00, 0x07, 0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00}));
     // The simulated card answers SELECT by name of an unknown application so.
@@ -361,8 +333,8 @@ class MsPageTest : public QObject {
     // The header boxes by the byte rule: 5 gives 0, G1 gives 0x01, 1G gives 0.
     terminal_.forget_frames();
     set_ic(QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("1G"), QStringLiteral("00"), {}, {}, {});
-    click("buttonIcExecute");
-    sent = frames("I22");
+    ui_.click("buttonIcExecute");
+    sent = ui_.frames("I22");
     QCOMPARE(sent.size(), 100u);
     QCOMPARE(sent.back().data, (Bytes{0x00, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00}));
     QCOMPARE(status_word(), QStringLiteral("6D 00\nINS not supported"));
@@ -370,8 +342,8 @@ class MsPageTest : public QObject {
     // Every send failing (the card is gone): still 100, and nothing is decoded.
     QVERIFY(run("C34", [] { return card_capture(); }));
     terminal_.forget_frames();
-    click("buttonIcExecute");
-    QCOMPARE(frames("I22").size(), 100u);
+    ui_.click("buttonIcExecute");
+    QCOMPARE(ui_.frames("I22").size(), 100u);
     QVERIFY(status_word().isEmpty());
     QVERIFY(dialog_->report_text().contains(QStringLiteral("IC Card Direct Control")));
 
@@ -379,11 +351,11 @@ class MsPageTest : public QObject {
     QVERIFY(messages.all.isEmpty());
     terminal_.forget_frames();
     occupy_library();
-    click("buttonIcExecute");
+    ui_.click("buttonIcExecute");
     QCOMPARE(messages.all.size(), 100);
     QCOMPARE(messages.texts().count(QStringLiteral("Frame Error")), 100);
     wait_until_library_idle();
-    QVERIFY(frames("I22").empty());
+    QVERIFY(ui_.frames("I22").empty());
   }
 
   void typedTextTurnsUpperCase() {
@@ -392,7 +364,7 @@ class MsPageTest : public QObject {
     write->setFocus();
     QTest::keyClicks(write, QStringLiteral("ab1"));
     QCOMPARE(write->toPlainText(), QStringLiteral("AB1"));
-    auto *cla = find<QLineEdit>(QStringLiteral("editCLA"));
+    auto *cla = ui_.find<QLineEdit>(QStringLiteral("editCLA"));
     cla->clear();
     QTest::keyClicks(cla, QStringLiteral("a4f"));
     QCOMPARE(cla->text(), QStringLiteral("A4"));

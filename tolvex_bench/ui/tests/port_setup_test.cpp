@@ -94,7 +94,7 @@ class PortSetupTest : public QObject {
   tolvex::bench::testing::FakeDeviceTree tree_;
   std::unique_ptr<CTolvexBenchDlg> dialog_;
 
-  QComboBox *port_list() { return dialog_->tab_ctrl()->setting_page()->findChild<QComboBox *>("comboPort"); }
+  QComboBox *port_list() { return benchtest::child<QComboBox>(dialog_->tab_ctrl()->setting_page(), "comboPort"); }
 
  private slots:
   void initTestCase() {

@@ -12,6 +12,7 @@
 #include "command_runner.hpp"
 #include "tolvex_bench_dlg.hpp"
 
+using benchtest::child;
 using benchtest::Frame;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -33,16 +34,6 @@ class RunnerTest : public QObject {
 
  private:
   benchtest::SimTerminal terminal_;
-  QPushButton *button(CTolvexBenchDlg &dialog, const char *name) {
-    auto *b = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
-    if (b == nullptr) qFatal("no button %s", name);
-    return b;
-  }
-  QComboBox *combo(CTolvexBenchDlg &dialog, const char *name) {
-    auto *c = dialog.findChild<QComboBox *>(QString::fromLatin1(name));
-    if (c == nullptr) qFatal("no list %s", name);
-    return c;
-  }
 
  private slots:
   void initTestCase() {
@@ -56,14 +47,14 @@ class RunnerTest : public QObject {
   void statusButtonsShowTheirReports() {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 "));
-    button(dialog, "buttonRomVer")->click();
+    child<QPushButton>(&dialog, "buttonRomVer")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get Firmware version\n RESULT: TVX-FW 1.07.2 "));
-    button(dialog, "buttonStStatus")->click();
+    child<QPushButton>(&dialog, "buttonStStatus")->click();
     QCOMPARE(dialog.report_text(),
              shown(" COMMAND: Get Stacker\n RESULT: Stacker #1- Good,   Stacker #2- Good    "));
-    button(dialog, "buttonPosition")->click();
+    child<QPushButton>(&dialog, "buttonPosition")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get Card Position\n RESULT: No cards "));
     QVERIFY(messages.all.isEmpty());
   }
@@ -75,35 +66,35 @@ class RunnerTest : public QObject {
     const QString success = QStringLiteral("\n RESULT   : Success! ");
 
     // "SEL" goes out as 3; the stacker list stays on "-Select-", index 0.
-    button(dialog, "buttonFromSt")->click();
+    child<QPushButton>(&dialog, "buttonFromSt")->click();
     QVERIFY(terminal_.last_frame("C31", &data));
     QCOMPARE(data, (Bytes{0, 3}));
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Card move from stacker" + success));
-    button(dialog, "buttonStandBy")->click();
+    child<QPushButton>(&dialog, "buttonStandBy")->click();
     QVERIFY(terminal_.last_frame("C32", &data));
     QCOMPARE(data, (Bytes{3}));
 
-    combo(dialog, "comboDestination")->setCurrentIndex(5);  // "Print"
-    button(dialog, "buttonStandBy")->click();
+    child<QComboBox>(&dialog, "comboDestination")->setCurrentIndex(5);  // "Print"
+    child<QPushButton>(&dialog, "buttonStandBy")->click();
     QVERIFY(terminal_.last_frame("C32", &data));
     QCOMPARE(data, (Bytes{5}));
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Card move to each module" + success));
 
-    button(dialog, "buttonEject")->click();
+    child<QPushButton>(&dialog, "buttonEject")->click();
     QVERIFY(terminal_.last_frame("C33", &data));
     QVERIFY(data.empty());
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Card eject" + success));
 
-    combo(dialog, "comboDestination")->setCurrentIndex(1);  // "MS"
-    button(dialog, "buttonFromSt")->click();
+    child<QComboBox>(&dialog, "comboDestination")->setCurrentIndex(1);  // "MS"
+    child<QPushButton>(&dialog, "buttonFromSt")->click();
     QVERIFY(terminal_.last_frame("C31", &data));
     QCOMPARE(data, (Bytes{0, 1}));
-    button(dialog, "buttonCapture")->click();
+    child<QPushButton>(&dialog, "buttonCapture")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Card capture" + success));
     QCOMPARE(terminal_.sim().capture_count(), 1);
 
-    button(dialog, "buttonFromSt")->click();
-    button(dialog, "buttonDrop")->click();
+    child<QPushButton>(&dialog, "buttonFromSt")->click();
+    child<QPushButton>(&dialog, "buttonDrop")->click();
     QVERIFY(terminal_.last_frame("C36", &data));
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Card eject(drop)" + success));
     QVERIFY(!terminal_.sim().card_inside());
@@ -114,7 +105,7 @@ class RunnerTest : public QObject {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
     QVERIFY(terminal_.sim().add_fault("C11:status=0x2005"));
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(dialog.runner().state().result, 0x2005);
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT   : False!\n ERROR : No cards. "));
 
@@ -127,7 +118,7 @@ class RunnerTest : public QObject {
       *result = 5;
       return 1;
     });
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(dialog.runner().state().result, 5);
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT   : False!\n ERROR : 0x0005 "));
     QVERIFY(messages.all.isEmpty());
@@ -137,20 +128,20 @@ class RunnerTest : public QObject {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
     QVERIFY(terminal_.sim().add_fault("C11:late=300"));
-    QComboBox *view = combo(dialog, "comboView");
+    QComboBox *view = child<QComboBox>(&dialog, "comboView");
     QTimer::singleShot(50, &dialog, [view] { view->setCurrentIndex(1); });
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(view->currentIndex(), 1);
     // The model text comes with its terminating zero byte.
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 "));
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n DATA: " + bracketed(QByteArray("TOLVEX-SIM TVX-100", 19)) + " "));
   }
 
   void responseBufferIsClearedBeforeEachWait() {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     // A shorter answer without a zero byte of its own: its text ends where the answer
     // ends, not in what the previous answer left behind.
     dialog.runner().set_collector([](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
@@ -161,7 +152,7 @@ class RunnerTest : public QObject {
       *length = 2;
       return 1;
     });
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT: AB "));
     QVERIFY(messages.all.isEmpty());
   }
@@ -169,7 +160,7 @@ class RunnerTest : public QObject {
   void refusedStartShowsOnlyFrameError() {
     benchtest::RecordingMessages messages;
     CTolvexBenchDlg dialog;
-    button(dialog, "buttonModel")->click();
+    child<QPushButton>(&dialog, "buttonModel")->click();
     const QString before = dialog.report_text();
 
     // A starter whose export does not start anything.
@@ -181,8 +172,8 @@ class RunnerTest : public QObject {
     messages.all.clear();
     terminal_.forget_frames();
     QVERIFY(terminal_.sim().add_fault("C11:late=400"));
-    QTimer::singleShot(100, &dialog, [&] { button(dialog, "buttonRomVer")->click(); });
-    button(dialog, "buttonModel")->click();
+    QTimer::singleShot(100, &dialog, [&] { child<QPushButton>(&dialog, "buttonRomVer")->click(); });
+    child<QPushButton>(&dialog, "buttonModel")->click();
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Frame Error")});
     QCOMPARE(dialog.report_text(), shown(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 "));
     std::vector<std::string> codes;
@@ -244,7 +235,7 @@ class RunnerTest : public QObject {
     // As the program runs it: the dialog modal, a command waiting, then the window closes.
     bool click_returned = false;
     QTimer::singleShot(0, &dialog, [&] {
-      button(dialog, "buttonModel")->click();
+      child<QPushButton>(&dialog, "buttonModel")->click();
       click_returned = true;
     });
     QTimer::singleShot(100, &dialog, [&] { dialog.reject(); });
@@ -255,7 +246,7 @@ class RunnerTest : public QObject {
     QVERIFY(dialog.runner().shutting_down());
     // Nothing starts any more.
     terminal_.forget_frames();
-    button(dialog, "buttonRomVer")->click();
+    child<QPushButton>(&dialog, "buttonRomVer")->click();
     QVERIFY(terminal_.frames().empty());
     QVERIFY(messages.all.isEmpty());
   }

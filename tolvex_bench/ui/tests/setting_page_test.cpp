@@ -20,28 +20,14 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-namespace {
+using benchtest::entries;
 
-QStringList entries(const QComboBox *combo) {
-  QStringList out;
-  for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
-  return out;
-}
+namespace {
 
 QStringList numbered(int first, int last, int width) {
   QStringList out;
   for (int v = first; v <= last; ++v) out << QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0'));
   return out;
-}
-
-// Replaces the outcome's data with `bytes` (the terminal answered them).
-tolvex::bench::ui::CommandRunner::Collector answering(Bytes bytes) {
-  return [bytes](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
-    if (chk_res(data, length, prc, result) == 0) return 0;
-    std::copy(bytes.begin(), bytes.end(), data);
-    *length = static_cast<int>(bytes.size());
-    return 1;
-  };
 }
 
 }  // namespace
@@ -53,18 +39,12 @@ class SettingPageTest : public QObject {
   benchtest::SimTerminal terminal_;
   std::unique_ptr<CTolvexBenchDlg> dialog_;
 
-  template <typename T>
-  T *find(const char *name) {
-    auto *w = dialog_->tab_ctrl()->setting_page()->findChild<T *>(QString::fromLatin1(name));
-    if (w == nullptr) qFatal("no control %s", name);
-    return w;
-  }
-  void click(const char *name) { find<QPushButton>(name)->click(); }
-  bool sent(const std::string &code) {
-    for (const auto &frame : terminal_.frames()) {
-      if (frame.code == code) return true;
-    }
-    return false;
+  benchtest::PageDriver ui_{terminal_};
+
+  // Leaves neither of the group's two radio buttons checked.
+  void leave_unchosen(const char *first, const char *second) {
+    for (const char *name : {first, second}) ui_.find<QRadioButton>(name)->setAutoExclusive(false);
+    for (const char *name : {first, second}) ui_.find<QRadioButton>(name)->setChecked(false);
   }
 
  private slots:
@@ -77,6 +57,7 @@ class SettingPageTest : public QObject {
 
   void init() {
     dialog_ = std::make_unique<CTolvexBenchDlg>();
+    ui_.attach(dialog_->tab_ctrl()->setting_page(), &dialog_->runner());
     terminal_.forget_frames();
   }
   void cleanup() {
@@ -85,36 +66,36 @@ class SettingPageTest : public QObject {
   }
 
   void initialState() {
-    auto *port = find<QComboBox>("comboPort");
+    auto *port = ui_.find<QComboBox>("comboPort");
     QCOMPARE(entries(port), (QStringList{" COM 1", " COM 2", " COM 3", " COM 4"}));
     QCOMPARE(port->currentIndex(), 0);
     QCOMPARE(port->itemData(0, Qt::ToolTipRole).toString(), QString::fromStdString(terminal_.path()));
     QCOMPARE(port->itemData(1, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS1"));
-    auto *baud = find<QComboBox>("comboBaud");
+    auto *baud = ui_.find<QComboBox>("comboBaud");
     QCOMPARE(entries(baud), (QStringList{" 9600  BPS", " 19200 BPS", " 38400 BPS", " 57600 BPS"}));
     QCOMPARE(baud->currentIndex(), 2);
-    QVERIFY(find<QCheckBox>("checkDemo")->isChecked());
-    QCOMPARE(find<QCheckBox>("checkDemo")->text(), QStringLiteral("Demo Program Only"));
+    QVERIFY(ui_.find<QCheckBox>("checkDemo")->isChecked());
+    QCOMPARE(ui_.find<QCheckBox>("checkDemo")->text(), QStringLiteral("Demo Program Only"));
 
-    QCOMPARE(entries(find<QComboBox>("comboYear")), numbered(2013, 2024, 4));
-    QCOMPARE(entries(find<QComboBox>("comboMonth")), numbered(1, 12, 2));
-    QCOMPARE(entries(find<QComboBox>("comboDay")), numbered(1, 31, 2));
-    QCOMPARE(entries(find<QComboBox>("comboHour")), numbered(0, 23, 2));
-    QCOMPARE(entries(find<QComboBox>("comboMinute")), numbered(0, 59, 2));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboYear")), numbered(2013, 2024, 4));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboMonth")), numbered(1, 12, 2));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboDay")), numbered(1, 31, 2));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboHour")), numbered(0, 23, 2));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboMinute")), numbered(0, 59, 2));
     for (const char *name : {"comboYear", "comboMonth", "comboDay", "comboHour", "comboMinute"}) {
-      QCOMPARE(find<QComboBox>(name)->currentText(), QString::fromLatin1(name) == "comboYear" ? "2013" : "01");
+      QCOMPARE(ui_.find<QComboBox>(name)->currentText(), QString::fromLatin1(name) == "comboYear" ? "2013" : "01");
     }
-    QCOMPARE(entries(find<QComboBox>("comboRetry")), (QStringList{"0", "1", "2", "3"}));
-    QCOMPARE(entries(find<QComboBox>("comboCapture")), (QStringList{"0", "10", "20", "30", "40", "50", "60"}));
-    QCOMPARE(find<QComboBox>("comboRetry")->currentIndex(), 0);
-    QCOMPARE(find<QComboBox>("comboCapture")->currentIndex(), 0);
+    QCOMPARE(entries(ui_.find<QComboBox>("comboRetry")), (QStringList{"0", "1", "2", "3"}));
+    QCOMPARE(entries(ui_.find<QComboBox>("comboCapture")), (QStringList{"0", "10", "20", "30", "40", "50", "60"}));
+    QCOMPARE(ui_.find<QComboBox>("comboRetry")->currentIndex(), 0);
+    QCOMPARE(ui_.find<QComboBox>("comboCapture")->currentIndex(), 0);
     for (const char *name : {"radioRtcCheck", "radioRetryCheck", "radioCaptureCheck"}) {
-      QVERIFY(find<QRadioButton>(name)->isChecked());
+      QVERIFY(ui_.find<QRadioButton>(name)->isChecked());
     }
-    QCOMPARE(find<QRadioButton>("radioCaptureSetting")->text(), QStringLiteral("Setting :"));
+    QCOMPARE(ui_.find<QRadioButton>("radioCaptureSetting")->text(), QStringLiteral("Setting :"));
     for (const char *name : {"editClock", "editRetry", "editCapture"}) {
-      QVERIFY(!find<QLineEdit>(name)->isEnabled());
-      QVERIFY(find<QLineEdit>(name)->text().isEmpty());
+      QVERIFY(!ui_.find<QLineEdit>(name)->isEnabled());
+      QVERIFY(ui_.find<QLineEdit>(name)->text().isEmpty());
     }
   }
 
@@ -122,7 +103,7 @@ class SettingPageTest : public QObject {
     benchtest::RecordingMessages messages;
     QFile::remove(QStringLiteral("Port.cfg"));
     const auto frames_before = terminal_.sim().frames_received();
-    click("buttonPortOpen");
+    ui_.click("buttonPortOpen");
     QCOMPARE(dialog_->report_text(), QStringLiteral("Result: Port Open Success!!"));
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")),
              QByteArray("PORT: 0\nBAUDRATE: 38400\nDATA_BIT: 8\nSTOP_BIT: 0\nPARITY_BIT: 0\nCONTROL: 0"));
@@ -132,21 +113,21 @@ class SettingPageTest : public QObject {
     // A port that does not open: its warning only, no success text.
     dialog_->runner().set_report_text(QString());
     ::setenv("TOLVEX_COM2", "/nonexistent/tolvex-tty", 1);
-    find<QComboBox>("comboPort")->setCurrentIndex(1);
-    click("buttonPortOpen");
+    ui_.find<QComboBox>("comboPort")->setCurrentIndex(1);
+    ui_.click("buttonPortOpen");
     ::unsetenv("TOLVEX_COM2");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Serial port setup error!\n\n확인후 재시도 하십시요.")});
     QVERIFY(dialog_->report_text().isEmpty());
-    find<QComboBox>("comboPort")->setCurrentIndex(0);
-    click("buttonPortOpen");
+    ui_.find<QComboBox>("comboPort")->setCurrentIndex(0);
+    ui_.click("buttonPortOpen");
   }
 
   void portOpenTellsTheTerminalFirst() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    find<QCheckBox>("checkDemo")->setChecked(false);
-    find<QComboBox>("comboBaud")->setCurrentIndex(3);
-    click("buttonPortOpen");
+    ui_.click("buttonPortOpen");
+    ui_.find<QCheckBox>("checkDemo")->setChecked(false);
+    ui_.find<QComboBox>("comboBaud")->setCurrentIndex(3);
+    ui_.click("buttonPortOpen");
     Bytes data;
     QVERIFY(terminal_.last_frame("C26", &data));
     QCOMPARE(data, (Bytes{4}));
@@ -156,8 +137,8 @@ class SettingPageTest : public QObject {
     QVERIFY(benchtest::read_file(QStringLiteral("Port.cfg")).startsWith("PORT: 0\nBAUDRATE: 57600\n"));
 
     // The port followed: the next command goes through at the new rate.
-    find<QComboBox>("comboBaud")->setCurrentIndex(2);
-    click("buttonPortOpen");
+    ui_.find<QComboBox>("comboBaud")->setCurrentIndex(2);
+    ui_.click("buttonPortOpen");
     QCOMPARE(terminal_.sim().line_baud(), 38400);
     QVERIFY(benchtest::read_file(QStringLiteral("Port.cfg")).startsWith("PORT: 0\nBAUDRATE: 38400\n"));
     QVERIFY(messages.all.isEmpty());
@@ -166,45 +147,43 @@ class SettingPageTest : public QObject {
     QVERIFY(terminal_.sim().add_fault("C11:late=300"));
     QVERIFY(model() != 0);
     QFile::remove(QStringLiteral("Port.cfg"));
-    find<QComboBox>("comboBaud")->setCurrentIndex(0);
-    click("buttonPortOpen");
+    ui_.find<QComboBox>("comboBaud")->setCurrentIndex(0);
+    ui_.click("buttonPortOpen");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral("Frame Error")});
     QVERIFY(!QFile::exists(QStringLiteral("Port.cfg")));
-    std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
-    int length = 0, result = -1;
-    std::uint8_t prc = 0;
-    QTRY_VERIFY(chk_res(buffer, &length, &prc, &result) != 0);
+    int result = -1;
+    QTRY_VERIFY(benchtest::library_done(&result));
     QCOMPARE(result, 0);  // the command in flight was not disturbed
     QCOMPARE(terminal_.sim().line_baud(), 38400);
   }
 
   void clockSetAndRead() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    find<QRadioButton>("radioRtcSetup")->setChecked(true);
-    find<QComboBox>("comboYear")->setCurrentText(QStringLiteral("2024"));
-    find<QComboBox>("comboMonth")->setCurrentText(QStringLiteral("12"));
-    find<QComboBox>("comboDay")->setCurrentText(QStringLiteral("31"));
-    find<QComboBox>("comboHour")->setCurrentText(QStringLiteral("23"));
-    find<QComboBox>("comboMinute")->setCurrentText(QStringLiteral("59"));
-    click("buttonRtcExecute");
+    ui_.click("buttonPortOpen");
+    ui_.find<QRadioButton>("radioRtcSetup")->setChecked(true);
+    ui_.find<QComboBox>("comboYear")->setCurrentText(QStringLiteral("2024"));
+    ui_.find<QComboBox>("comboMonth")->setCurrentText(QStringLiteral("12"));
+    ui_.find<QComboBox>("comboDay")->setCurrentText(QStringLiteral("31"));
+    ui_.find<QComboBox>("comboHour")->setCurrentText(QStringLiteral("23"));
+    ui_.find<QComboBox>("comboMinute")->setCurrentText(QStringLiteral("59"));
+    ui_.click("buttonRtcExecute");
     Bytes data;
     QVERIFY(terminal_.last_frame("C21", &data));
     QCOMPARE(data, (Bytes{1, 0x20, 0x24, 0x12, 0x31, 0x23, 0x59, 0x00}));
-    QVERIFY(find<QLineEdit>("editClock")->text().isEmpty());
+    QVERIFY(ui_.find<QLineEdit>("editClock")->text().isEmpty());
 
     // Reading it back: the terminal's clock runs on from 23:59:00.
-    find<QRadioButton>("radioRtcCheck")->setChecked(true);
-    click("buttonRtcExecute");
+    ui_.find<QRadioButton>("radioRtcCheck")->setChecked(true);
+    ui_.click("buttonRtcExecute");
     QVERIFY(terminal_.last_frame("C21", &data));
     QCOMPARE(data, (Bytes{2}));
-    QVERIFY(find<QLineEdit>("editClock")->text().startsWith(QStringLiteral(" 2024년 12월 31일 23시 59분 0")));
+    QVERIFY(ui_.find<QLineEdit>("editClock")->text().startsWith(QStringLiteral(" 2024년 12월 31일 23시 59분 0")));
 
     // Midnight from the "00" entries.
-    find<QRadioButton>("radioRtcSetup")->setChecked(true);
-    find<QComboBox>("comboHour")->setCurrentIndex(0);
-    find<QComboBox>("comboMinute")->setCurrentIndex(0);
-    click("buttonRtcExecute");
+    ui_.find<QRadioButton>("radioRtcSetup")->setChecked(true);
+    ui_.find<QComboBox>("comboHour")->setCurrentIndex(0);
+    ui_.find<QComboBox>("comboMinute")->setCurrentIndex(0);
+    ui_.click("buttonRtcExecute");
     QVERIFY(terminal_.last_frame("C21", &data));
     QCOMPARE(data, (Bytes{1, 0x20, 0x24, 0x12, 0x31, 0x00, 0x00, 0x00}));
     QVERIFY(messages.all.isEmpty());
@@ -212,75 +191,66 @@ class SettingPageTest : public QObject {
 
   void clockTextAndFailedRead() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    dialog_->runner().set_collector(answering({0x20, 0x13, 0x05, 0x30, 0x14, 0x25, 0x07}));
-    click("buttonRtcExecute");
-    QCOMPARE(find<QLineEdit>("editClock")->text(), QStringLiteral(" 2013년 05월 30일 14시 25분 07초 "));
+    ui_.click("buttonPortOpen");
+    dialog_->runner().set_collector(benchtest::answering({0x20, 0x13, 0x05, 0x30, 0x14, 0x25, 0x07}));
+    ui_.click("buttonRtcExecute");
+    QCOMPARE(ui_.find<QLineEdit>("editClock")->text(), QStringLiteral(" 2013년 05월 30일 14시 25분 07초 "));
 
     QVERIFY(terminal_.sim().add_fault("C21:status=0x2008"));
-    dialog_->runner().set_collector([](std::uint8_t *d, int *l, std::uint8_t *p, int *r) { return chk_res(d, l, p, r); });
-    click("buttonRtcExecute");
-    QVERIFY(find<QLineEdit>("editClock")->text().isEmpty());
+    dialog_->runner().set_collector(chk_res);
+    ui_.click("buttonRtcExecute");
+    QVERIFY(ui_.find<QLineEdit>("editClock")->text().isEmpty());
     QCOMPARE(dialog_->report_text(),
              QStringLiteral(" COMMAND: Set RTC IC\n RESULT   : False!\n ERROR : Unavailable Real Time Clock IC.    "));
 
     // With no choice in the group: the request to choose, nothing sent.
     terminal_.forget_frames();
-    auto *setup = find<QRadioButton>("radioRtcSetup");
-    auto *check = find<QRadioButton>("radioRtcCheck");
-    setup->setAutoExclusive(false);
-    check->setAutoExclusive(false);
-    setup->setChecked(false);
-    check->setChecked(false);
-    click("buttonRtcExecute");
+    leave_unchosen("radioRtcSetup", "radioRtcCheck");
+    ui_.click("buttonRtcExecute");
     QCOMPARE(messages.texts(), QStringList{QStringLiteral(" 항목을 선택해주세요! ")});
-    QVERIFY(!sent("C21"));
+    QVERIFY(!ui_.sent("C21"));
   }
 
   void retryCount() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    find<QRadioButton>("radioRetrySetting")->setChecked(true);
-    find<QComboBox>("comboRetry")->setCurrentIndex(3);
-    click("buttonRetryApply");
+    ui_.click("buttonPortOpen");
+    ui_.find<QRadioButton>("radioRetrySetting")->setChecked(true);
+    ui_.find<QComboBox>("comboRetry")->setCurrentIndex(3);
+    ui_.click("buttonRetryApply");
     Bytes data;
     QVERIFY(terminal_.last_frame("C24", &data));
     QCOMPARE(data, (Bytes{1, 3}));
-    QVERIFY(find<QLineEdit>("editRetry")->text().isEmpty());
+    QVERIFY(ui_.find<QLineEdit>("editRetry")->text().isEmpty());
 
-    find<QRadioButton>("radioRetryCheck")->setChecked(true);
-    click("buttonRetryApply");
+    ui_.find<QRadioButton>("radioRetryCheck")->setChecked(true);
+    ui_.click("buttonRetryApply");
     QVERIFY(terminal_.last_frame("C24", &data));
     QCOMPARE(data, (Bytes{2}));
-    QCOMPARE(find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
+    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
 
     QVERIFY(terminal_.sim().add_fault("C24:status=0x2007"));
-    click("buttonRetryApply");
-    QVERIFY(find<QLineEdit>("editRetry")->text().isEmpty());
+    ui_.click("buttonRetryApply");
+    QVERIFY(ui_.find<QLineEdit>("editRetry")->text().isEmpty());
 
     // No choice in the group: nothing at all.
     terminal_.forget_frames();
-    auto *setting = find<QRadioButton>("radioRetrySetting");
-    auto *check = find<QRadioButton>("radioRetryCheck");
-    setting->setAutoExclusive(false);
-    check->setAutoExclusive(false);
-    check->setChecked(false);
-    click("buttonRetryApply");
-    QVERIFY(!sent("C24"));
+    leave_unchosen("radioRetrySetting", "radioRetryCheck");
+    ui_.click("buttonRetryApply");
+    QVERIFY(!ui_.sent("C24"));
     QVERIFY(messages.all.isEmpty());
   }
 
   void refusedCommandsLeaveTheBoxes() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    click("buttonRtcExecute");
-    click("buttonRetryApply");
-    click("buttonCaptureApply");
-    const QString clock = find<QLineEdit>("editClock")->text();
+    ui_.click("buttonPortOpen");
+    ui_.click("buttonRtcExecute");
+    ui_.click("buttonRetryApply");
+    ui_.click("buttonCaptureApply");
+    const QString clock = ui_.find<QLineEdit>("editClock")->text();
     QVERIFY(!clock.isEmpty());
-    QCOMPARE(find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
-    QVERIFY(!find<QLineEdit>("editCapture")->text().isEmpty());
-    const QString capture = find<QLineEdit>("editCapture")->text();
+    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
+    QVERIFY(!ui_.find<QLineEdit>("editCapture")->text().isEmpty());
+    const QString capture = ui_.find<QLineEdit>("editCapture")->text();
     const QString report = dialog_->report_text();
 
     // A command in flight makes the library refuse the next: "Frame Error" each time,
@@ -288,59 +258,52 @@ class SettingPageTest : public QObject {
     QVERIFY(terminal_.sim().add_fault("C11:late=500"));
     QVERIFY(model() != 0);
     terminal_.forget_frames();
-    click("buttonRtcExecute");
-    click("buttonRetryApply");
-    click("buttonCaptureApply");
+    ui_.click("buttonRtcExecute");
+    ui_.click("buttonRetryApply");
+    ui_.click("buttonCaptureApply");
     QCOMPARE(messages.texts(), (QStringList{"Frame Error", "Frame Error", "Frame Error"}));
-    QCOMPARE(find<QLineEdit>("editClock")->text(), clock);
-    QCOMPARE(find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
-    QCOMPARE(find<QLineEdit>("editCapture")->text(), capture);
+    QCOMPARE(ui_.find<QLineEdit>("editClock")->text(), clock);
+    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
+    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), capture);
     QCOMPARE(dialog_->report_text(), report);
-    QVERIFY(!sent("C21") && !sent("C24") && !sent("C23"));
-    std::uint8_t buffer[TOLVEX_RESPONSE_MAX];
-    int length = 0, result = -1;
-    std::uint8_t prc = 0;
-    QTRY_VERIFY(chk_res(buffer, &length, &prc, &result) != 0);
+    QVERIFY(!ui_.sent("C21") && !ui_.sent("C24") && !ui_.sent("C23"));
+    QTRY_VERIFY(benchtest::library_done());
   }
 
   void captureTime() {
     benchtest::RecordingMessages messages;
-    click("buttonPortOpen");
-    find<QRadioButton>("radioCaptureSetting")->setChecked(true);
-    find<QComboBox>("comboCapture")->setCurrentText(QStringLiteral("30"));
-    click("buttonCaptureApply");
+    ui_.click("buttonPortOpen");
+    ui_.find<QRadioButton>("radioCaptureSetting")->setChecked(true);
+    ui_.find<QComboBox>("comboCapture")->setCurrentText(QStringLiteral("30"));
+    ui_.click("buttonCaptureApply");
     Bytes data;
     QVERIFY(terminal_.last_frame("C23", &data));
     QCOMPARE(data, (Bytes{1, 3}));
 
-    find<QRadioButton>("radioCaptureCheck")->setChecked(true);
-    click("buttonCaptureApply");
+    ui_.find<QRadioButton>("radioCaptureCheck")->setChecked(true);
+    ui_.click("buttonCaptureApply");
     QVERIFY(terminal_.last_frame("C23", &data));
     QCOMPARE(data, (Bytes{2}));
-    QCOMPARE(find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
+    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
 
     // A value outside the table and a failed read both leave the box as it was.
-    dialog_->runner().set_collector(answering({7}));
-    click("buttonCaptureApply");
-    QCOMPARE(find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
-    dialog_->runner().set_collector(answering({0}));
-    click("buttonCaptureApply");
-    QCOMPARE(find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
-    dialog_->runner().set_collector([](std::uint8_t *d, int *l, std::uint8_t *p, int *r) { return chk_res(d, l, p, r); });
+    dialog_->runner().set_collector(benchtest::answering({7}));
+    ui_.click("buttonCaptureApply");
+    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
+    dialog_->runner().set_collector(benchtest::answering({0}));
+    ui_.click("buttonCaptureApply");
+    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
+    dialog_->runner().set_collector(chk_res);
     QVERIFY(terminal_.sim().add_fault("C23:status=0x2007"));
-    click("buttonCaptureApply");
-    QCOMPARE(find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
+    ui_.click("buttonCaptureApply");
+    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
     QCOMPARE(dialog_->runner().state().result, 0x2007);
 
     terminal_.sim().clear_faults();
     terminal_.forget_frames();
-    auto *setting = find<QRadioButton>("radioCaptureSetting");
-    auto *check = find<QRadioButton>("radioCaptureCheck");
-    setting->setAutoExclusive(false);
-    check->setAutoExclusive(false);
-    check->setChecked(false);
-    click("buttonCaptureApply");
-    QVERIFY(!sent("C23"));
+    leave_unchosen("radioCaptureSetting", "radioCaptureCheck");
+    ui_.click("buttonCaptureApply");
+    QVERIFY(!ui_.sent("C23"));
     QVERIFY(messages.all.isEmpty());
   }
 };

@@ -33,13 +33,9 @@
 using tolvex::bench::ui::DialogUnits;
 using tolvex::bench::ui::MessageIcon;
 
-namespace {
+using benchtest::entries;
 
-QStringList entries(const QComboBox *combo) {
-  QStringList out;
-  for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
-  return out;
-}
+namespace {
 
 // Runs `check` on the next modal window that opens, then closes it.
 void on_next_modal(std::function<void(QWidget *)> check) {
