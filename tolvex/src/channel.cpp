@@ -105,10 +105,10 @@ void Channel::arm_timer_locked(Clock::time_point at, Clock::time_point now) {
   timer_at_ = at;
   // The steady clock is CLOCK_MONOTONIC; a zero time would disarm the timer instead.
   const auto ns = std::max<long long>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-  ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec when{};
+  when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void Channel::close_locked() {
