@@ -256,7 +256,7 @@ void AgingEngine::ic_cycle(std::uint32_t c) {
   static constexpr std::uint8_t kSelectSecond[9] = {0x00, 0x07, 0x00, 0xA4, 0x02, 0x00, 0x02, 0x02, 0x01};
   static constexpr std::uint8_t kReadBinary[8] = {0x00, 0x06, 0x00, 0xB0, 0x00, 0x00, 0x00, 0x0F};
 
-  const auto apdu = [this, c](const std::uint8_t *bytes, std::uint32_t n) {
+  const auto apdu = [this](const std::uint8_t *bytes, std::uint32_t n) {
     if (send("I22", [bytes, n] { return ic_exe(bytes, n); }, L"Packet Frame Error") == StepResult::NotStarted) {
       end_not_started();
     }
