@@ -349,7 +349,10 @@ void Channel::run() {
     const Clock::time_point wake_at = link_.next_wake();
     timespec timeout{};
     timespec *timeout_ptr = nullptr;
-    if (wake_at != Clock::time_point::max()) {
+    // A timer still to fire by then wakes the thread in time, which spares the poll a
+    // timeout of its own each time it sleeps.
+    const bool timer_in_time = timer_at_ > now && timer_at_ <= wake_at;
+    if (wake_at != Clock::time_point::max() && !timer_in_time) {
       const auto left = std::max(Clock::duration::zero(), wake_at - now);
       const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
       timeout.tv_sec = static_cast<time_t>(ns / 1000000000);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -47,6 +49,14 @@ std::optional<speed_t> speed_for(std::uint32_t baud) {
     case 4000000: return B4000000;
     default: return std::nullopt;
   }
+}
+
+// The slave side of a pseudo-terminal: Unix98 (majors 136 to 143) or the older BSD kind (3).
+bool is_pty_slave(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
 }
 
 }  // namespace
@@ -121,6 +131,9 @@ bool SerialTransport::open(const std::string &path, const LineSettings &s, std::
   // DTR held on, RTS raised; a pseudo-terminal refuses modem lines, which is no failure.
   int lines = TIOCM_DTR | TIOCM_RTS;
   (void)::ioctl(fd_, TIOCMBIS, &lines);
+  // A pseudo-terminal hands written bytes to its other side at once and keeps no output
+  // queue, so asking for one after every write would only cost a system call.
+  queue_less_ = is_pty_slave(fd_);
   hung_up_ = false;
   return true;
 }
@@ -148,7 +161,7 @@ long SerialTransport::write(const std::uint8_t *bytes, std::size_t n) {
 }
 
 bool SerialTransport::output_empty() {
-  if (fd_ < 0) return true;
+  if (fd_ < 0 || queue_less_) return true;
   int queued = 0;
   return ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0;
 }

@@ -30,6 +30,7 @@ class SerialTransport : public Transport {
 
   int fd_ = -1;
   bool hung_up_ = false;
+  bool queue_less_ = false;  // a pseudo-terminal: written bytes never wait in an output queue
 };
 
 }  // namespace tolvex
