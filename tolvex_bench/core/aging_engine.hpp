@@ -15,6 +15,7 @@
 
 #include "aging_stats.hpp"
 #include "command_step.hpp"
+#include "ms_ic.hpp"
 
 namespace tolvex::bench {
 
@@ -108,9 +109,9 @@ inline constexpr std::wstring_view kAgingTrackTexts[3] = {
 inline constexpr std::wstring_view kAgingIcText = L"abcdefghijklmno";
 inline constexpr std::wstring_view kAgingRfText = L"10000";
 
-// Longest MS text (bytes, in a 300-byte buffer with its terminator) and IC text (its
-// length travels in one byte together with five header bytes).
-inline constexpr std::size_t kMsTextMax = 299;
+// Longest MS text (bytes, as for the MS/IC page) and IC text (its length travels in one
+// byte together with five header bytes).
+inline constexpr std::size_t kMsTextMax = kTrackTextMaxBytes;
 inline constexpr std::size_t kIcTextMax = 250;
 // Longest text shown in a box (a 260-character buffer with its terminator).
 inline constexpr std::size_t kShownTextMax = 259;

@@ -8,14 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "records.hpp"
+
 namespace tolvex::bench {
 
 // ---- Magnetic stripe -------------------------------------------------------------------
 
-// A track text is sent from a 300-byte buffer with its terminator: at most 299 bytes.
-inline constexpr std::size_t kTrackTextMaxBytes = 299;
+// A track text is sent from the work buffer with its terminator: at most 299 bytes.
+inline constexpr std::size_t kTrackTextMaxBytes = kWorkBufferBytes - 1;
 // The "All Write" block (three texts, two separators) in the same buffer size.
-inline constexpr std::size_t kAllWriteMaxBytes = 299;
+inline constexpr std::size_t kAllWriteMaxBytes = kWorkBufferBytes - 1;
 
 // What a track usually takes: so many characters from one contiguous range.
 struct TrackCapacity {

@@ -9,7 +9,7 @@ namespace tolvex::bench {
 
 namespace {
 
-constexpr std::size_t kWorkBuffer = 300;
+constexpr std::size_t kWorkBuffer = kWorkBufferBytes;
 
 template <std::size_t N>
 std::array<std::uint8_t, N> to_array(const std::vector<std::uint8_t> &bytes) {

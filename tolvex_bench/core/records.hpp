@@ -12,6 +12,9 @@
 
 namespace tolvex::bench {
 
+// The pages' work buffer for a text or record on its way to the library.
+inline constexpr std::size_t kWorkBufferBytes = 300;
+
 // ---- Magnetic stripe -------------------------------------------------------------------
 
 // Moves the first character to the end ("ABC" gives "BCA"); empty stays empty. The
