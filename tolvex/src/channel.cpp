@@ -1,13 +1,15 @@
 #include "channel.hpp"
 
-#include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +22,34 @@ namespace {
 
 // True on the I/O thread: the destructor must not wait for the thread it runs on.
 thread_local bool t_on_io_thread = false;
+
+// What each registered descriptor of the I/O thread's set stands for.
+enum WatchTag : std::uint32_t { kWakeTag = 0, kTimerTag = 1, kPortTag = 2 };
+
+bool watch(int epoll_fd, int op, int fd, std::uint32_t events, WatchTag tag) {
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u32 = tag;
+  return ::epoll_ctl(epoll_fd, op, fd, &ev) == 0;
+}
+
+// Sleeps on the set until something is ready or the timeout (none: nullptr) runs out.
+int wait_for(int epoll_fd, epoll_event *events, int max, const timespec *timeout) {
+  // Timeouts in nanoseconds, as drains on a real port are awaited in steps of 20 us; a
+  // kernel (or a sandbox) without that call gets milliseconds, rounded up.
+  static std::atomic<bool> precise{true};
+  if (precise.load(std::memory_order_relaxed)) {
+    const int n = ::epoll_pwait2(epoll_fd, events, max, timeout, nullptr);
+    if (n >= 0 || (errno != ENOSYS && errno != EPERM)) return n;
+    precise.store(false, std::memory_order_relaxed);
+  }
+  int ms = -1;
+  if (timeout != nullptr) {
+    const long long up = timeout->tv_sec * 1000LL + (timeout->tv_nsec + 999999) / 1000000;
+    ms = static_cast<int>(std::min<long long>(INT_MAX, up));
+  }
+  return ::epoll_wait(epoll_fd, events, max, ms);
+}
 
 std::uint64_t nanoseconds_of(Clock::time_point t) {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
@@ -54,6 +84,7 @@ Channel::~Channel() {
   }
   if (wake_fd_ >= 0 && !t_on_io_thread) ::close(wake_fd_);
   if (timer_fd_ >= 0 && !t_on_io_thread) ::close(timer_fd_);
+  if (epoll_fd_ >= 0 && !t_on_io_thread) ::close(epoll_fd_);
   if (trace_file_ != nullptr && !t_on_io_thread) std::fclose(trace_file_);
 }
 
@@ -90,12 +121,38 @@ bool Channel::ensure_thread_locked() {
     timer_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (timer_fd_ < 0) return false;
   }
+  if (epoll_fd_ < 0) {
+    epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_fd_ < 0) return false;
+    if (!watch(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, EPOLLIN, kWakeTag) ||
+        !watch(epoll_fd_, EPOLL_CTL_ADD, timer_fd_, EPOLLIN, kTimerTag)) {
+      ::close(epoll_fd_);
+      epoll_fd_ = -1;
+      return false;
+    }
+  }
   try {
     thread_ = std::thread([this] { run(); });
   } catch (...) {
     return false;
   }
   return true;
+}
+
+void Channel::watch_port_locked() {
+  const int fd = transport_.is_open() && !transport_.hung_up() ? transport_.readable_fd() : -1;
+  const std::uint32_t events = EPOLLIN | (link_.wants_writable() ? EPOLLOUT : 0u);
+  if (fd == watched_fd_ && (fd < 0 || events == watched_events_)) return;
+  if (watched_fd_ >= 0 && fd != watched_fd_) {
+    watch(epoll_fd_, EPOLL_CTL_DEL, watched_fd_, 0, kPortTag);
+    watched_fd_ = -1;
+  }
+  if (fd < 0) return;
+  const int op = watched_fd_ == fd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+  if (watch(epoll_fd_, op, fd, events, kPortTag)) {
+    watched_fd_ = fd;
+    watched_events_ = events;
+  }
 }
 
 void Channel::arm_timer_locked(Clock::time_point at, Clock::time_point now) {
@@ -113,6 +170,12 @@ void Channel::arm_timer_locked(Clock::time_point at, Clock::time_point now) {
 
 void Channel::close_locked() {
   if (!transport_.is_open()) return;
+  // Out of the set before the descriptor closes: a copy of it held elsewhere (a child
+  // between fork and exec) would otherwise keep it registered.
+  if (watched_fd_ >= 0) {
+    watch(epoll_fd_, EPOLL_CTL_DEL, watched_fd_, 0, kPortTag);
+    watched_fd_ = -1;
+  }
   transport_.close();
   ++generation_;
 }
@@ -313,7 +376,7 @@ void Channel::run() {
   std::vector<TraceBlock> blocks;
   std::vector<std::uint8_t> bytes;
   std::unique_lock<std::mutex> guard(lock_);
-  bool readable = true;  // the line may hold bytes: poll said so, or it was just opened
+  bool readable = true;  // the line may hold bytes: the wait said so, or it was just opened
   unsigned read_generation = generation_;
   while (!shutdown_) {
     const Clock::time_point now = Clock::now();
@@ -341,15 +404,13 @@ void Channel::run() {
       finished = true;
       prc_no = publish(engine_.outcome());
     }
-    const int fd = transport_.is_open() && !transport_.hung_up() ? transport_.readable_fd() : -1;
+    watch_port_locked();
+    const bool port_watched = watched_fd_ >= 0;
     const unsigned generation = generation_;
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0},
-                     {timer_fd_, POLLIN, 0},
-                     {fd, static_cast<short>(POLLIN | (link_.wants_writable() ? POLLOUT : 0)), 0}};
     const Clock::time_point wake_at = link_.next_wake();
     timespec timeout{};
     timespec *timeout_ptr = nullptr;
-    // A timer still to fire by then wakes the thread in time, which spares the poll a
+    // A timer still to fire by then wakes the thread in time, which spares the wait a
     // timeout of its own each time it sleeps.
     const bool timer_in_time = timer_at_ > now && timer_at_ <= wake_at;
     if (wake_at != Clock::time_point::max() && !timer_in_time) {
@@ -365,21 +426,28 @@ void Channel::run() {
     trace_bytes_.clear();
     guard.unlock();
     // Hand everything to the host without holding the lock: its handlers may call back.
-    // Whatever they change wakes the poll below (a command, a stop) or is ignored by it (a
+    // Whatever they change wakes the wait below (a command, a stop) or is ignored by it (a
     // port closed or reopened: the generation differs).
     if (!blocks.empty()) dispatch_trace(blocks, bytes);
     for (int i = 0; i < report.overflows; ++i) show_message("m_QueueRead FULL!");
     if (finished) notify_completion(prc_no);
-    const int ready = ::ppoll(fds, fd >= 0 ? 3 : 2, timeout_ptr, nullptr);
-    for (int i = 0; ready > 0 && i < 2; ++i) {
-      if ((fds[i].revents & POLLIN) == 0) continue;
+    epoll_event events[3];
+    const int ready = wait_for(epoll_fd_, events, 3, timeout_ptr);
+    bool port_readable = false;
+    bool port_gone = false;
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.u32 == kPortTag) {
+        port_readable = (events[i].events & EPOLLIN) != 0;
+        port_gone = (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+        continue;
+      }
       std::uint64_t count = 0;
-      (void)!::read(fds[i].fd, &count, sizeof count);
+      (void)!::read(events[i].data.u32 == kWakeTag ? wake_fd_ : timer_fd_, &count, sizeof count);
     }
     guard.lock();
-    if (ready > 0 && fd >= 0 && generation == generation_) {
-      readable = (fds[2].revents & POLLIN) != 0;
-      if ((fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hangup_seen_ = true;
+    if (port_watched && generation == generation_) {
+      readable = port_readable;
+      if (port_gone) hangup_seen_ = true;
     }
   }
 }

@@ -57,6 +57,7 @@ class Channel {
 
   void run();
   bool ensure_thread_locked();
+  void watch_port_locked();
   void arm_timer_locked(Clock::time_point at, Clock::time_point now);
   void wake();
   void close_locked();
@@ -76,11 +77,16 @@ class Channel {
   ExchangeEngine engine_;
   ExchangeLink link_{engine_, transport_};
   LineSettings settings_;
-  unsigned generation_ = 0;  // one per open and close, so a stale poll result is ignored
+  unsigned generation_ = 0;  // one per open and close, so a stale wait result is ignored
   std::thread thread_;
   bool shutdown_ = false;
   int wake_fd_ = -1;   // wakes the I/O thread: a stop, a close, a finished start, unloading
   int timer_fd_ = -1;  // wakes it at the first deadline of a command started by the caller
+  // The I/O thread sleeps on this set: the wake and timer descriptors, and the port while
+  // it is open and not hung up, registered once rather than handed over at every sleep.
+  int epoll_fd_ = -1;
+  int watched_fd_ = -1;           // the port's descriptor in the set, or -1
+  std::uint32_t watched_events_ = 0;
   Clock::time_point timer_at_{};  // when the timer fires; a later deadline needs no new arming
   int pending_overflows_ = 0;
   bool stop_pending_ = false;
