@@ -1,5 +1,9 @@
 // Opening, refusing, losing and closing the serial port.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -346,6 +350,48 @@ void exit_during_a_command() {
 TEST(PortUnload, EndingTheProgramDuringACommandNeitherHangsNorCrashes) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(exit_during_a_command(), ::testing::ExitedWithCode(0), "");
+}
+
+
+// Makes epoll_pwait2 fail with ENOSYS for every thread of this process, as on a kernel (or
+// in a sandbox) without it. False when the filter cannot be installed.
+bool refuse_nanosecond_waits() {
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_epoll_pwait2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0;
+}
+
+// Without nanosecond waits the I/O thread falls back to millisecond ones: the exchange
+// still runs, and a deadline (the ACK window, after which the frame is sent again) is
+// kept, never passed early.
+void exchange_without_nanosecond_waits() {
+  if (!refuse_nanosecond_waits()) std::_Exit(2);
+  PtyPeer peer;
+  if (EnablePort(peer.slave_path().c_str(), 8, 0, 0, 9600, 0) != 1) std::_Exit(3);
+  if (exe_cmd("C11", nullptr, 0) == 0) std::_Exit(4);
+  if (!peer.serve(0, Bytes{'m'}) || wait_outcome(3000ms).result != TOLVEX_OK) std::_Exit(5);
+
+  if (exe_cmd("C11", nullptr, 0) == 0) std::_Exit(7);
+  if (!peer.read_frame()) std::_Exit(8);
+  const auto sent = std::chrono::steady_clock::now();
+  if (!peer.read_frame()) std::_Exit(9);  // no ACK: the frame again when the window ends
+  if (std::chrono::steady_clock::now() - sent < 1000ms) std::_Exit(10);
+  peer.write_byte(ACK);
+  if (peer.read_byte() != std::optional<std::uint8_t>(ENQ)) std::_Exit(11);
+  peer.write(reply_frame("C11", 0, Bytes{'m'}));
+  const Outcome o = wait_outcome(3000ms);
+  std::_Exit(o.finished && o.result == TOLVEX_OK ? 0 : 12);
+}
+
+TEST(PortWait, WithoutNanosecondWaitsDeadlinesAreStillKept) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(exchange_without_nanosecond_waits(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
