@@ -7,6 +7,7 @@
 #include "engine.hpp"
 #include "faults.hpp"
 #include "frame.hpp"
+#include "tolvex_sim/simulator.hpp"
 
 namespace tolvex::sim {
 namespace {
@@ -238,6 +239,24 @@ TEST(Engine, MechanicalTimeDelaysTheReplyAndBaudChangeFollowsIt) {
   EXPECT_EQ(status_of(h.out[0].bytes), 0);
   EXPECT_EQ(h.out[1].new_baud, 9600);
   EXPECT_TRUE(h.out[1].bytes.empty());
+}
+
+TEST(Line, OpensOnlyAtTheTerminalsSpeeds) {
+  for (const int baud : {9600, 19200, 38400, 57600}) {
+    Options o;
+    o.baud = baud;
+    Simulator sim(o);
+    std::string error;
+    EXPECT_TRUE(sim.start(&error)) << baud << ": " << error;
+  }
+  for (const int baud : {0, 1200, 115200, -9600}) {
+    Options o;
+    o.baud = baud;
+    Simulator sim(o);
+    std::string error;
+    EXPECT_FALSE(sim.start(&error)) << baud;
+    EXPECT_NE(error.find("line speed " + std::to_string(baud)), std::string::npos) << error;
+  }
 }
 
 TEST(Engine, FaultsShapeTheExchange) {
