@@ -25,6 +25,7 @@
 
 namespace {
 
+using namespace tolvex;
 using namespace tolvex::sim;
 
 constexpr std::size_t kHostBuffer = 1000;  // the host's receive buffer
