@@ -127,7 +127,7 @@ void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
       return;
     case Phase::sending_nak:
       if (!ok) exchange_result_ = Result::tx_error;
-      if (bad_replies_ >= 4) {
+      if (bad_replies_ >= kBadRepliesMax) {
         end_send(Result::bcc_error, now);
         return;
       }
@@ -211,7 +211,7 @@ void ExchangeEngine::end_send(Result code, Clock::time_point now) {
     return;
   }
   exchange_result_ = code;
-  if ((code == Result::no_ack || code == Result::nak) && sends_ < 3) {
+  if ((code == Result::no_ack || code == Result::nak) && sends_ < kSendsMax) {
     exchange_result_ = Result::ok;  // a resend that is answered ends like a first-time success
     send_frame(now);
     return;

@@ -18,10 +18,10 @@ using Clock = std::chrono::steady_clock;
 
 // How long each step may take.
 struct Windows {
-  std::chrono::milliseconds ack{1000};          // from the frame's drain to the ACK
+  std::chrono::milliseconds ack{kAckWindowMs};        // from the frame's drain to the ACK
   std::chrono::milliseconds short_reply{kShortReplyMs};
   std::chrono::milliseconds long_reply{kLongReplyMs};
-  std::chrono::milliseconds command{15000};     // the whole command, checked when it ends
+  std::chrono::milliseconds command{kCommandLimitMs};   // the whole command, checked when it ends
   std::chrono::milliseconds write_base{1000};   // a write and its drain: base + 2 x transmission
 };
 

@@ -190,6 +190,10 @@ enum class Reply : std::uint8_t {
 
 inline constexpr int kShortReplyMs = 2000;
 inline constexpr int kLongReplyMs = 15000;
+inline constexpr int kAckWindowMs = 1000;     // from a send to the terminal's ACK
+inline constexpr int kCommandLimitMs = 15000;  // a command that ran this long ends in TIMEOUT
+inline constexpr int kSendsMax = 3;            // sends of one frame
+inline constexpr int kBadRepliesMax = 4;       // the fourth reply that fails the BCC ends the send
 
 struct CommandInfo {
   std::string_view code;     // three characters
