@@ -26,9 +26,6 @@ Range range_of(Kind kind) {
   }
 }
 
-// The data block a command may carry.
-constexpr std::size_t kMaxDataBytes = kDataMax;
-
 // Exports whose arguments decide which command code they send; every other export
 // sends the code of its row.
 struct CodeRule {
@@ -182,9 +179,9 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
           bytes.bytes.resize(param.size, 0);  // shorter input is zero-filled
           out.c_args.push_back(std::move(bytes));
         } else {
-          if (bytes.bytes.size() > kMaxDataBytes) {
+          if (bytes.bytes.size() > kDataMax) {
             error = describe(param) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
-                    std::to_string(kMaxDataBytes);
+                    std::to_string(kDataMax);
             return false;
           }
           CArg count;
