@@ -11,9 +11,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <tolvex/protocol.hpp>
 #include <tolvex/tolvex.h>
 
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -104,19 +106,12 @@ class Terminal {
   }
   static Bytes reply(const Bytes &frame) {
     static const char kText[] = "BENCH";  // sent with its terminating zero
-    const std::size_t body = 6 + sizeof kText;
-    Bytes r;
-    r.reserve(body + 7);
-    for (std::uint8_t b : {std::uint8_t{0x01}, std::uint8_t{0x00}, std::uint8_t{0x00},
-                           static_cast<std::uint8_t>(body), std::uint8_t{0x02}, frame[5], frame[6], frame[7],
-                           std::uint8_t{0x00}, std::uint8_t{0x00}, std::uint8_t{0x00}}) {
-      r.push_back(b);
-    }
-    for (char c : kText) r.push_back(static_cast<std::uint8_t>(c));
-    r.push_back(0x03);
-    std::uint8_t x = 0;
-    for (std::size_t i = 1; i < r.size(); ++i) x = static_cast<std::uint8_t>(x ^ r[i]);
-    r.push_back(x);
+    const std::size_t body = tolvex::kBodyHeader + sizeof kText;
+    Bytes r(body + tolvex::kFrameOverhead, 0);
+    // Code echoed, status word 0x0000 and one byte, then the text.
+    std::copy_n(frame.begin() + tolvex::kBodyOffset, tolvex::kCodeSize, r.begin() + tolvex::kBodyOffset);
+    std::copy(std::begin(kText), std::end(kText), r.begin() + tolvex::kBodyOffset + tolvex::kBodyHeader);
+    tolvex::close_frame(r.data(), body);
     return r;
   }
 

@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   require(engine.sends() >= 1 && engine.sends() <= 3);
   const auto outcome = engine.outcome();
   require(defined(outcome.result));
-  require(outcome.data.size() <= tolvex::kReceiveBufferSize - 13);
+  require(outcome.data.size() <= tolvex::kResponseMax);
   if (outcome.result == Result::negative) require(outcome.data.size() == 2);
   // Reading every byte of the outcome catches a span past the buffer under the sanitizer.
   volatile std::uint8_t sink = 0;

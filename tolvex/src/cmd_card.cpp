@@ -1,5 +1,6 @@
 // Status, settings and card-transport commands.
 #include "command_pack.hpp"
+#include "tolvex/protocol.hpp"
 #include "tolvex/tolvex.h"
 
 using tolvex::CommandPack;
@@ -7,12 +8,11 @@ using tolvex::send_bare;
 
 namespace {
 
-// Settings send their mode byte always and their value bytes only when the mode is 1
-// (set); any other mode, such as 2 to read the setting back, goes alone.
+// Settings send their mode byte always, their value bytes only with the mode that sets.
 int setting(const char (&code)[4], std::uint8_t mode, const std::uint8_t *value, std::size_t n) {
   CommandPack pack(code);
   pack.put(mode);
-  if (mode == 1) pack.put(value, n);
+  if (tolvex::setting_sends_value(mode)) pack.put(value, n);
   return pack.send();
 }
 
@@ -52,5 +52,6 @@ extern "C" TOLVEX_API int card_drop(void) { return send_bare("C36"); }
 extern "C" TOLVEX_API int card_hold(void) { return send_bare("C37"); }
 extern "C" TOLVEX_API int card_coll(uint8_t stacker) { return CommandPack("C39").put(stacker).send(); }
 
-// The communication test is a stacker move 3 to 3, whatever the caller passes.
-extern "C" TOLVEX_API int comu_test(uint8_t /*unused*/) { return CommandPack("C31").put(0x03).put(0x03).send(); }
+extern "C" TOLVEX_API int comu_test(uint8_t /*unused*/) {
+  return CommandPack("C31").put(tolvex::kComuTestData, sizeof tolvex::kComuTestData).send();
+}

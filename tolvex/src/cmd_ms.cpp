@@ -1,28 +1,29 @@
 // Magnetic-stripe commands.
 #include "command_pack.hpp"
+#include "tolvex/protocol.hpp"
 #include "tolvex/tolvex.h"
 
 using tolvex::CommandPack;
 
-// Track 0 reads all tracks ("M35", no data); any other track is read alone.
 extern "C" TOLVEX_API int ms_rd(uint8_t track) {
-  if (track == 0) return tolvex::send_bare("M35");
-  return CommandPack("M31").put(track).send();
+  CommandPack pack(tolvex::ms_read_code(track));
+  if (tolvex::ms_read_sends_track(track)) pack.put(track);
+  return pack.send();
 }
 
-// Four forms by stacker and track. Only the stacker-and-track form ("M34") sends a
-// stacker value of 4 as 0x00; "M37" sends it as it is.
+// Four forms by stacker and track: a stacker goes first when given, then a track when
+// given, then the data.
 extern "C" TOLVEX_API int ms_wt(uint8_t stacker, uint8_t track, const uint8_t *data, uint32_t n) {
-  if (stacker == 0 && track == 0) return CommandPack("M36").put(data, n).send();
-  if (stacker == 0) return CommandPack("M33").put(track).put(data, n).send();
-  if (track == 0) return CommandPack("M37").put(stacker).put(data, n).send();
-  const uint8_t sent_stacker = stacker == 4 ? 0x00 : stacker;
-  return CommandPack("M34").put(sent_stacker).put(track).put(data, n).send();
+  CommandPack pack(tolvex::ms_write_code(stacker, track));
+  if (stacker != 0) pack.put(track != 0 ? tolvex::m34_stacker_byte(stacker) : stacker);
+  if (track != 0) pack.put(track);
+  return pack.put(data, n).send();
 }
 
 extern "C" TOLVEX_API int ms_all_wt(uint8_t stacker, const uint8_t *data, uint32_t n) {
-  if (stacker == 0) return CommandPack("M36").put(data, n).send();
-  return CommandPack("M37").put(stacker).put(data, n).send();
+  CommandPack pack(tolvex::ms_write_all_code(stacker));
+  if (stacker != 0) pack.put(stacker);
+  return pack.put(data, n).send();
 }
 
 extern "C" TOLVEX_API int ms_clean(void) { return tolvex::send_bare("M51"); }

@@ -6,16 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "command_entry.hpp"
+#include "tolvex/protocol.hpp"
 
 namespace tolvex {
 
 class CommandPack {
  public:
-  static constexpr std::size_t kCapacity = 1000;
+  static constexpr std::size_t kCapacity = kDataMax;
 
   explicit CommandPack(const char (&code)[4]) { std::memcpy(code_, code, 3); }
+  // A code chosen from the arguments (three characters).
+  explicit CommandPack(std::string_view code) { std::memcpy(code_, code.data(), 3); }
 
   // Appends one byte.
   CommandPack &put(std::uint8_t b) { return put(&b, 1); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace tolvex {
 namespace {
@@ -14,11 +15,11 @@ constexpr std::size_t kHeldMax = kReceiveBufferSize - 1;
 void ExchangeEngine::start(const char code[3], const std::uint8_t *data, std::size_t n, Clock::time_point now) {
   n = std::min<std::size_t>(n, kDataMax);
   frame_size_ = build_frame(frame_, code, data, n);
-  short_reply_ = is_short_reply(code);
+  short_reply_ = is_short_reply(std::string_view(code, kCodeSize));
   sends_ = 0;
   stop_ = false;
-  working_ = Result::ok;
-  result_ = Result::ok;
+  exchange_result_ = Result::ok;
+  outcome_result_ = Result::ok;
   response_length_ = 0;
   writing_ = false;
   out_len_ = out_pos_ = 0;
@@ -79,8 +80,8 @@ void ExchangeEngine::hang_up(Clock::time_point /*now*/) {
   if (!busy()) return;
   writing_ = false;
   out_len_ = out_pos_ = 0;
-  working_ = Result::tx_error;
-  result_ = Result::tx_error;
+  exchange_result_ = Result::tx_error;
+  outcome_result_ = Result::tx_error;
   response_length_ = 0;
   clear_rx();
   phase_ = Phase::done;
@@ -106,7 +107,7 @@ void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
   switch (phase_) {
     case Phase::sending_frame:
       if (!ok) {
-        working_ = Result::tx_error;
+        exchange_result_ = Result::tx_error;
         finish(false, now);
         return;
       }
@@ -120,13 +121,13 @@ void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
       return;
     case Phase::sending_enq:
       // A refused ENQ does not end the wait; the code stands unless a later step sets another.
-      if (!ok) working_ = Result::tx_error;
+      if (!ok) exchange_result_ = Result::tx_error;
       phase_ = Phase::waiting;
       check(now, true);
       return;
     case Phase::sending_nak:
-      if (!ok) working_ = Result::tx_error;
-      if (bad_replies_ >= 4) {
+      if (!ok) exchange_result_ = Result::tx_error;
+      if (bad_replies_ >= kBadRepliesMax) {
         end_send(Result::bcc_error, now);
         return;
       }
@@ -136,7 +137,7 @@ void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
     case Phase::sending_ack:
       if (!ok) {
         end_send(Result::tx_error, now);
-      } else if (reply_length() < 6) {  // too short to hold the status word
+      } else if (reply_length() < kBodyHeader) {  // too short to hold the status word
         end_send(Result::frame_error, now);
       } else {
         end_send(Result::ok, now);
@@ -147,69 +148,71 @@ void ExchangeEngine::after_write(bool ok, Clock::time_point now) {
   }
 }
 
-void ExchangeEngine::check(Clock::time_point now, bool after_enq) {
-  while (phase_ == Phase::waiting) {
-    const bool continuing = after_enq;
-    after_enq = false;
-    if (!continuing) {
-      if (rx_count_ >= 1 && rx_[0] == kAck) {
-        std::size_t acks = 0;
-        while (acks < rx_count_ && rx_[acks] == kAck) ++acks;
-        std::memmove(rx_, rx_ + acks, rx_count_ - acks);
-        rx_count_ -= acks;
-        acked_ = true;
-        write(&kEnq, 1, Phase::sending_enq, now);
-        return;
-      }
-      if (!acked_ && now >= ack_deadline_) {
-        end_send(Result::no_ack, now);
-        return;
-      }
-    }
-    // Stop, reply window and NAK are tested in every pass, in this order, before the reply.
-    if (stop_) {
-      end_send(Result::stopped, now);
-      return;
-    }
-    if (now >= reply_deadline_) {
-      end_send(Result::timeout, now);
-      return;
-    }
-    if (rx_count_ >= 1 && rx_[0] == kNak) {
-      end_send(Result::nak, now);
-      return;
-    }
-    if (rx_count_ >= 4) {
-      const std::size_t len = reply_length();
-      if (len + 7 > kReceiveBufferSize) {  // can never fit the receive buffer
-        end_send(Result::frame_error, now);
-        return;
-      }
-      if (rx_count_ >= len + 7 && rx_[5 + len] == kEtx) {
-        if (bcc(rx_ + 1, 5 + len) == rx_[rx_count_ - 1]) {
-          write(&kAck, 1, Phase::sending_ack, now);
-        } else {
-          ++bad_replies_;
-          clear_rx();
-          write(&kNak, 1, Phase::sending_nak, now);
-        }
-        return;
-      }
-    }
-    // After an ENQ the pass ran from the stop test on; a full pass follows, so an ACK
-    // that came meanwhile is answered.
-    if (!continuing) return;
+bool ExchangeEngine::answer_ack(Clock::time_point now) {
+  if (rx_count_ < 1 || rx_[0] != kAck) return false;
+  std::size_t acks = 0;
+  while (acks < rx_count_ && rx_[acks] == kAck) ++acks;
+  std::memmove(rx_, rx_ + acks, rx_count_ - acks);
+  rx_count_ -= acks;
+  acked_ = true;
+  write(&kEnq, 1, Phase::sending_enq, now);
+  return true;
+}
+
+bool ExchangeEngine::ack_missing(Clock::time_point now) {
+  if (acked_ || now < ack_deadline_) return false;
+  end_send(Result::no_ack, now);
+  return true;
+}
+
+bool ExchangeEngine::send_cut_short(Clock::time_point now) {
+  if (stop_) {
+    end_send(Result::stopped, now);
+  } else if (now >= reply_deadline_) {
+    end_send(Result::timeout, now);
+  } else if (rx_count_ >= 1 && rx_[0] == kNak) {
+    end_send(Result::nak, now);
+  } else {
+    return false;
   }
+  return true;
+}
+
+bool ExchangeEngine::take_reply(Clock::time_point now) {
+  if (rx_count_ < kLengthOffset + 2) return false;
+  const std::size_t len = reply_length();
+  if (len + kFrameOverhead > kReceiveBufferSize) {  // can never fit the receive buffer
+    end_send(Result::frame_error, now);
+    return true;
+  }
+  if (rx_count_ < len + kFrameOverhead || rx_[kBodyOffset + len] != kEtx) return false;
+  // The block check is the last byte held, wherever the reply ended.
+  if (bcc(rx_ + 1, kBodyOffset + len) == rx_[rx_count_ - 1]) {
+    write(&kAck, 1, Phase::sending_ack, now);
+  } else {
+    ++bad_replies_;
+    clear_rx();
+    write(&kNak, 1, Phase::sending_nak, now);
+  }
+  return true;
+}
+
+void ExchangeEngine::check(Clock::time_point now, bool after_enq) {
+  if (phase_ != Phase::waiting) return;
+  if (after_enq && (send_cut_short(now) || take_reply(now))) return;
+  // Stop, reply window and NAK are tested in every pass, after the ACK, before the reply.
+  if (answer_ack(now) || ack_missing(now) || send_cut_short(now)) return;
+  take_reply(now);
 }
 
 void ExchangeEngine::end_send(Result code, Clock::time_point now) {
   if (code == Result::ok) {
-    finish(working_ == Result::ok, now);
+    finish(exchange_result_ == Result::ok, now);
     return;
   }
-  working_ = code;
-  if ((code == Result::no_ack || code == Result::nak) && sends_ < 3) {
-    working_ = Result::ok;  // a resend that is answered ends like a first-time success
+  exchange_result_ = code;
+  if ((code == Result::no_ack || code == Result::nak) && sends_ < kSendsMax) {
+    exchange_result_ = Result::ok;  // a resend that is answered ends like a first-time success
     send_frame(now);
     return;
   }
@@ -219,23 +222,23 @@ void ExchangeEngine::end_send(Result code, Clock::time_point now) {
 void ExchangeEngine::finish(bool ok, Clock::time_point now) {
   response_length_ = 0;
   if (ok) {
-    const std::size_t len = reply_length();
-    if (rx_[8] == 0 && rx_[9] == 0) {
-      response_length_ = len - 6;
-      std::memcpy(response_, rx_ + 11, response_length_);
+    const std::uint8_t *status = rx_ + kBodyOffset + kStatusOffset;
+    if (status[0] == 0 && status[1] == 0) {
+      response_length_ = reply_length() - kBodyHeader;
+      std::memcpy(response_, rx_ + kBodyOffset + kBodyHeader, response_length_);
     } else {
-      response_[0] = rx_[8];
-      response_[1] = rx_[9];
+      response_[0] = status[0];
+      response_[1] = status[1];
       response_length_ = 2;
-      working_ = Result::negative;
+      exchange_result_ = Result::negative;
     }
   }
-  result_ = working_;
+  outcome_result_ = exchange_result_;
   // These replace any earlier code, success included; the response stays.
   if (stop_) {
-    result_ = Result::stopped;
+    outcome_result_ = Result::stopped;
   } else if (now >= command_deadline_) {
-    result_ = Result::timeout;
+    outcome_result_ = Result::timeout;
   }
   writing_ = false;
   out_len_ = out_pos_ = 0;

@@ -16,25 +16,12 @@ namespace tolvex {
 
 using Clock = std::chrono::steady_clock;
 
-// Result codes as chk_res hands them out.
-enum class Result : int {
-  ok = 0,
-  no_ack = 1,
-  timeout = 2,
-  nak = 3,
-  stopped = 102,
-  frame_error = 106,
-  bcc_error = 107,
-  tx_error = 108,
-  negative = 2000,
-};
-
 // How long each step may take.
 struct Windows {
-  std::chrono::milliseconds ack{1000};          // from the frame's drain to the ACK
+  std::chrono::milliseconds ack{kAckWindowMs};        // from the frame's drain to the ACK
   std::chrono::milliseconds short_reply{kShortReplyMs};
   std::chrono::milliseconds long_reply{kLongReplyMs};
-  std::chrono::milliseconds command{15000};     // the whole command, checked when it ends
+  std::chrono::milliseconds command{kCommandLimitMs};   // the whole command, checked when it ends
   std::chrono::milliseconds write_base{1000};   // a write and its drain: base + 2 x transmission
 };
 
@@ -91,19 +78,26 @@ class ExchangeEngine {
   Phase phase() const { return phase_; }
   bool busy() const { return phase_ != Phase::idle && phase_ != Phase::done; }
   // Valid once phase() is done.
-  Outcome outcome() const { return {result_, {response_, response_length_}}; }
+  Outcome outcome() const { return {outcome_result_, {response_, response_length_}}; }
   int sends() const { return sends_; }
 
  private:
   void send_frame(Clock::time_point now);
   void write(const std::uint8_t *bytes, std::size_t n, Phase phase, Clock::time_point now);
   void after_write(bool ok, Clock::time_point now);
-  // One pass of the checks; after_enq starts it at the stop test (the pass goes on after an ENQ).
+  // The checks made while waiting, in their order. Each returns true when it acted: it
+  // ended the send or started a write, which leaves the waiting phase.
+  bool answer_ack(Clock::time_point now);
+  bool ack_missing(Clock::time_point now);
+  bool send_cut_short(Clock::time_point now);  // stop, reply window, NAK
+  bool take_reply(Clock::time_point now);
+  // One pass of the checks. After an ENQ the interrupted pass goes on from the stop test
+  // first; then a full pass follows, so an ACK that came meanwhile is answered.
   void check(Clock::time_point now, bool after_enq);
   // The send ended with code (0: a good reply was acknowledged).
   void end_send(Result code, Clock::time_point now);
   void finish(bool ok, Clock::time_point now);
-  std::size_t reply_length() const { return (static_cast<std::size_t>(rx_[2]) << 8) | rx_[3]; }
+  std::size_t reply_length() const { return frame_body_length(rx_); }
   void clear_rx() { rx_count_ = 0; }
 
   Windows windows_;
@@ -124,7 +118,7 @@ class ExchangeEngine {
   bool writing_ = false;
   Clock::time_point write_deadline_{};
 
-  Result working_ = Result::ok;
+  Result exchange_result_ = Result::ok;  // of the exchange in progress; the last send's failure
   bool stop_ = false;
   bool acked_ = false;
   int bad_replies_ = 0;
@@ -132,7 +126,7 @@ class ExchangeEngine {
   Clock::time_point ack_deadline_{};
   Clock::time_point reply_deadline_{};
 
-  Result result_ = Result::ok;
+  Result outcome_result_ = Result::ok;  // as published: the exchange's, or stopped / timeout
   std::uint8_t response_[kReceiveBufferSize] = {};
   std::size_t response_length_ = 0;
 };

@@ -163,7 +163,7 @@ TEST_F(ExportSurface, TableHoldsTheFixedOrdinalsAndTheAdditions) {
   EXPECT_EQ(table_.ordinals, kOrdinals);
   EXPECT_EQ(table_.extras,
             (std::set<std::string>{"tolvex_set_message_handler", "tolvex_set_completion_handler", "tolvex_port_error",
-                                   "tolvex_resolve_port", "tolvex_set_trace_handler"}));
+                                   "tolvex_resolve_port", "tolvex_set_trace_handler", "tolvex_result_text"}));
 }
 
 TEST_F(ExportSurface, LibraryExportsExactlyTheTable) {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <limits>
 
-#include <tolvex/tolvex.h>
+#include <tolvex/protocol.hpp>
 
 #include "hex.hpp"
 
@@ -26,8 +26,43 @@ Range range_of(Kind kind) {
   }
 }
 
-// The data block a command may carry.
-constexpr std::size_t kMaxDataBytes = TOLVEX_DATA_MAX;
+// Exports whose arguments decide which command code they send; every other export
+// sends the code of its row.
+struct CodeRule {
+  std::string_view name;
+  std::string (*code)(const std::vector<CArg> &args);
+};
+
+std::string raw_code(const std::vector<CArg> &a) { return a[0].text; }
+
+constexpr CodeRule kCodeRules[] = {
+    {"exe", raw_code},
+    {"exe_cmd", raw_code},
+    {"ms_rd", [](const std::vector<CArg> &a) { return std::string(ms_read_code(a[0].number)); }},
+    {"ms_wt", [](const std::vector<CArg> &a) { return std::string(ms_write_code(a[0].number, a[1].number)); }},
+    {"ms_all_wt", [](const std::vector<CArg> &a) { return std::string(ms_write_all_code(a[0].number)); }},
+};
+
+std::string code_sent(const Command &command, const std::vector<CArg> &args) {
+  for (const CodeRule &rule : kCodeRules) {
+    if (rule.name == command.name) return rule.code(args);
+  }
+  return std::string(command.code);
+}
+
+// How many leading arguments must be given: "exe" needs only its code; a setting whose
+// mode does not set sends its mode alone, so its values may be left out.
+std::size_t required_arguments(const Command &command, std::span<const std::string> values) {
+  const std::vector<ArgDescription> &params = command.args;
+  if (command.name == "exe") return 1;
+  std::int64_t mode = 1;
+  std::string ignored;
+  if (!params.empty() && params[0].name == "mode" && !values.empty() &&
+      parse_number(values[0], params[0].kind, mode, ignored) && !setting_sends_value(mode)) {
+    return 1;
+  }
+  return params.size();
+}
 
 std::string describe(const ArgDescription &arg) { return arg.name + ":" + kind_text(arg); }
 
@@ -89,15 +124,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
   const std::span<const std::string> values = words.subspan(1);
   const std::vector<ArgDescription> &params = command->args;
 
-  // Arguments after a "mode" other than 1 are not sent; they may be left out.
-  std::size_t required = params.size();
-  const bool is_exe = command->name == "exe";
-  if (is_exe) required = 1;
-  std::int64_t mode = 1;
-  if (!params.empty() && params[0].name == "mode" && !values.empty() && parse_number(values[0], params[0].kind, mode, error) &&
-      mode != 1) {
-    required = 1;
-  }
+  const std::size_t required = required_arguments(*command, values);
   if (values.size() < required || values.size() > params.size()) {
     error = "'" + words[0] + "' takes " +
             (required == params.size() ? std::to_string(params.size()) : std::to_string(required) + " to " + std::to_string(params.size())) +
@@ -152,9 +179,9 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
           bytes.bytes.resize(param.size, 0);  // shorter input is zero-filled
           out.c_args.push_back(std::move(bytes));
         } else {
-          if (bytes.bytes.size() > kMaxDataBytes) {
+          if (bytes.bytes.size() > kDataMax) {
             error = describe(param) + ": " + std::to_string(bytes.bytes.size()) + " bytes given, at most " +
-                    std::to_string(kMaxDataBytes);
+                    std::to_string(kDataMax);
             return false;
           }
           CArg count;
@@ -168,22 +195,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
   }
   out.command = command;
 
-  // The code the library sends for these arguments.
-  const std::string_view name = command->name;
-  auto number = [&out](std::size_t i) { return out.c_args[i].number; };
-  if (name == "exe" || name == "exe_cmd") {
-    out.code = out.c_args[0].text;
-  } else if (name == "ms_rd") {
-    out.code = number(0) == 0 ? "M35" : "M31";
-  } else if (name == "ms_wt") {
-    const bool stacker = number(0) != 0;
-    const bool track = number(1) != 0;
-    out.code = stacker ? (track ? "M34" : "M37") : (track ? "M33" : "M36");
-  } else if (name == "ms_all_wt") {
-    out.code = number(0) != 0 ? "M37" : "M36";
-  } else {
-    out.code = std::string(command->code);
-  }
+  out.code = code_sent(*command, out.c_args);
   return true;
 }
 

@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
+#include <vector>
+
+#include <tolvex/protocol.hpp>
 
 #include "aging_command.hpp"
 #include "commands.hpp"
@@ -84,7 +88,7 @@ int main(int argc, char **argv) {
   auto *port = app.add_option("--port", options.port, "serial port: a device path or COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>)")
                    ->capture_default_str();
   app.add_option("--baud", options.baud, "line speed")
-      ->check(CLI::IsMember({9600u, 19200u, 38400u, 57600u}))
+      ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(tolvex::kTerminalBauds), std::end(tolvex::kTerminalBauds))))
       ->capture_default_str();
   app.add_option("--view", view, "report view")->check(CLI::IsMember({"string", "hex"}))->capture_default_str();
   app.add_flag("--sim", options.simulate, "run against an in-process simulated terminal instead of a port")

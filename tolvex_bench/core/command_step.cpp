@@ -59,6 +59,7 @@ StepResult CommandStep::wait_and_report() {
   if (state_.result == TOLVEX_NEGATIVE && state_.length >= 2) {
     state_.result = state_.response[0] * 256 + state_.response[1];
   }
+  // Named after the bench's process-number variable, as engineers know the message.
   if (state_.response_prc_no != state_.gb_prc_no) host_.message(L"gb_prc_no Error");
 
   Outcome outcome;

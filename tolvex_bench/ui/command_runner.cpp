@@ -76,7 +76,7 @@ CommandRunner::CommandRunner(QObject *parent)
     std::lock_guard<std::mutex> lock(g_runner_mutex);
     g_runner = this;
   }
-  // Outside the mutex: the library may hold its own lock while it calls the handler.
+  // Outside the mutex: no lock of ours is held across a call into the library.
   tolvex_set_completion_handler(&completion_relay, nullptr);
 }
 

@@ -25,6 +25,7 @@
 
 namespace {
 
+using namespace tolvex;
 using namespace tolvex::sim;
 
 constexpr std::size_t kHostBuffer = 1000;  // the host's receive buffer
@@ -39,17 +40,17 @@ void check(bool ok, const char *what) {
   if (!ok) violated(what);
 }
 
-bool is_control(std::uint8_t b) { return b == kSoh || b == kEnq || b == kAck || b == kNak; }
+bool is_control(std::uint8_t b) { return b == kStart || b == kEnq || b == kAck || b == kNak; }
 
 void check_reply_frame(const Bytes &f, bool bad_bcc_allowed) {
   check(f.size() >= 13, "reply frame shorter than header, status and trailer");
   check(f.size() <= kHostBuffer, "reply frame larger than the host's receive buffer");
-  check(f[0] == kSoh && f[1] == 0x00 && f[4] == kStx, "reply frame header");
+  check(f[0] == kStart && f[1] == 0x00 && f[4] == kStx, "reply frame header");
   const std::size_t len = (static_cast<std::size_t>(f[2]) << 8) | f[3];
   check(len + 7 == f.size(), "reply length field does not match the frame");
   check(f[5 + len] == kEtx, "reply frame without ETX in place");
-  const std::uint8_t bcc = xor_of(f.data() + 1, f.data() + 6 + len);
-  check(f.back() == bcc || (bad_bcc_allowed && f.back() == (bcc ^ 0x5A)), "reply block check");
+  const std::uint8_t check_byte = bcc(f.data() + 1, 5 + len);
+  check(f.back() == check_byte || (bad_bcc_allowed && f.back() == (check_byte ^ 0x5A)), "reply block check");
 }
 
 // Walks one batch of scheduled output: a split reply's later pieces follow its first
@@ -62,7 +63,7 @@ void check_output(const std::vector<OutChunk> &out, bool bad_bcc_allowed) {
       continue;
     }
     check(!c.bytes.empty(), "an empty chunk");
-    if (c.bytes.front() == kSoh) {
+    if (c.bytes.front() == kStart) {
       Bytes frame = c.bytes;
       while (i + 1 < out.size() && out[i + 1].gap_ms == kSplitGapMs && !out[i + 1].drop_queued &&
              out[i + 1].new_baud == 0) {
@@ -82,7 +83,7 @@ void check_output(const std::vector<OutChunk> &out, bool bad_bcc_allowed) {
 
 void check_round_trip(const LineEvent &ev) {
   check(ev.code.size() == 3, "frame code is not three bytes");
-  check(ev.data.size() <= kMaxCommandData, "frame data longer than a command may carry");
+  check(ev.data.size() <= kDataMax, "frame data longer than a command may carry");
   const Bytes again = command_frame(ev.code, ev.data);
   FrameParser p;
   std::vector<LineEvent> events;

@@ -99,39 +99,108 @@ Device::Device(DeviceConfig config) : config_(config), next_serial_(config.seed 
   clock_offset_s_ = static_cast<std::int64_t>(wall) + local.tm_gmtoff - steady_seconds(Clock::now());
 }
 
-const std::map<std::string, Device::Handler> &Device::handlers() {
-  static const std::map<std::string, Handler> table = {
-      {"C11", &Device::c11}, {"C12", &Device::c12}, {"C13", &Device::c13}, {"C14", &Device::c14},
-      {"C15", &Device::c15}, {"C16", &Device::c16}, {"C17", &Device::c17}, {"C21", &Device::c21},
-      {"C22", &Device::c22}, {"C23", &Device::c23}, {"C24", &Device::c24}, {"C25", &Device::c25},
-      {"C26", &Device::c26}, {"C27", &Device::c27}, {"C28", &Device::c28}, {"C31", &Device::c31},
-      {"C32", &Device::c32}, {"C33", &Device::c33}, {"T33", &Device::c33}, {"C34", &Device::c34},
-      {"C36", &Device::c36}, {"C37", &Device::c37}, {"C39", &Device::c39}, {"C40", &Device::c40},
-      {"C42", &Device::c42}, {"C43", &Device::c43}, {"C48", &Device::c48}, {"C60", &Device::c60},
-      {"M31", &Device::m31}, {"M33", &Device::m33}, {"M34", &Device::m34}, {"M35", &Device::m35},
-      {"M36", &Device::m36}, {"M37", &Device::m37}, {"M51", &Device::m51},
-      {"I21", &Device::i21}, {"I22", &Device::i22}, {"I25", &Device::i25}, {"I26", &Device::i26},
-      {"I27", &Device::i27},
-      {"R31", &Device::r31}, {"R32", &Device::r32}, {"R33", &Device::r33}, {"R34", &Device::r34},
-      {"R36", &Device::r36}, {"R37", &Device::r37}, {"R41", &Device::r41}, {"R42", &Device::r42},
-      {"R43", &Device::r43}, {"R44", &Device::r44}, {"R51", &Device::r51}, {"R52", &Device::r52},
-      {"R53", &Device::r53}, {"R54", &Device::r54}, {"R55", &Device::r55}, {"R56", &Device::r56},
-      {"R61", &Device::r61}, {"R62", &Device::r62}, {"R71", &Device::r71}, {"R72", &Device::r72},
-      {"R73", &Device::r73},
-      {"U31", &Device::u31}, {"U32", &Device::u32}, {"U33", &Device::u33}, {"U41", &Device::u41},
-      {"S10", &Device::s10}, {"S11", &Device::s11}, {"S12", &Device::s12}, {"S16", &Device::s16},
-      {"S17", &Device::s17}, {"S19", &Device::s19},
-      {"P10", &Device::p10}, {"P20", &Device::p20}, {"Z01", &Device::z01},
+Device::Handler Device::handler_of(std::string_view code) {
+  struct Row {
+    std::string_view code;
+    Handler handler;
   };
-  return table;
+  static constexpr Row kRows[] = {
+      // Terminal and transport.
+      {"C11", &Device::report_model},
+      {"C12", &Device::report_firmware},
+      {"C13", &Device::report_stackers},
+      {"C14", &Device::report_status_list},
+      {"C15", &Device::report_error_list},
+      {"C16", &Device::report_card_position},
+      {"C17", &Device::report_input_ports},
+      {"C21", &Device::set_clock},
+      {"C22", &Device::set_eject_mode},
+      {"C23", &Device::set_capture_time},
+      {"C24", &Device::set_retry_count},
+      {"C25", &Device::set_buzzer},
+      {"C26", &Device::set_baud_rate},
+      {"C27", &Device::set_wait_mode},
+      {"C28", &Device::set_stacker_priority},
+      {"C31", &Device::move_from_stacker},
+      {"C32", &Device::move_to_module},
+      {"C33", &Device::eject},
+      {"C34", &Device::capture_card},
+      {"C36", &Device::eject_drop},
+      {"C37", &Device::eject_hold},
+      {"C39", &Device::move_to_stacker},
+      {"C40", &Device::set_user_buzz},
+      {"C42", &Device::reset_terminal},
+      {"C43", &Device::select_ic_protocol},
+      {"C48", &Device::set_coercivity},
+      {"C60", &Device::set_ms_insert_mode},
+      // Second eject.
+      {"T33", &Device::eject},
+      // Magnetic stripe.
+      {"M31", &Device::read_track},
+      {"M33", &Device::write_track},
+      {"M34", &Device::write_track_from_stacker},
+      {"M35", &Device::read_all_tracks},
+      {"M36", &Device::write_tracks},
+      {"M37", &Device::write_tracks_from_stacker},
+      {"M51", &Device::clean_head},
+      // IC card and SAM.
+      {"I21", &Device::reset_ic},
+      {"I22", &Device::ic_command},
+      {"I25", &Device::reset_sam},
+      {"I26", &Device::sam_command},
+      {"I27", &Device::deactivate_sam},
+      // MIFARE Classic and keys.
+      {"R31", &Device::read_rf_block},
+      {"R32", &Device::write_rf_block},
+      {"R33", &Device::read_rf_block_unsensed},
+      {"R34", &Device::write_rf_block_unsensed},
+      {"R36", &Device::read_sector},
+      {"R37", &Device::write_sector},
+      {"R41", &Device::increase_value},
+      {"R42", &Device::decrease_value},
+      {"R43", &Device::increase_value_unsensed},
+      {"R44", &Device::decrease_value_unsensed},
+      {"R51", &Device::change_terminal_key},
+      {"R52", &Device::change_all_terminal_keys},
+      {"R53", &Device::select_key},
+      {"R54", &Device::change_card_keys},
+      {"R55", &Device::change_key_from_set},
+      {"R56", &Device::change_all_keys_from_set},
+      {"R61", &Device::detect_rf_card},
+      {"R62", &Device::detect_rf_card_unsensed},
+      {"R71", &Device::start_key_download},
+      {"R72", &Device::download_key},
+      {"R73", &Device::finish_key_download},
+      // Ultralight.
+      {"U31", &Device::read_ultralight_page},
+      {"U32", &Device::write_ultralight_page},
+      {"U33", &Device::authenticate_ultralight},
+      {"U41", &Device::read_ultralight_uid},
+      // SL2 ICS20.
+      {"S10", &Device::read_sl2_serial},
+      {"S11", &Device::read_sl2_block},
+      {"S12", &Device::write_sl2_block},
+      {"S16", &Device::read_sl2_card},
+      {"S17", &Device::write_sl2_card},
+      {"S19", &Device::sl2_direct},
+      // Printing.
+      {"P10", &Device::print_card},
+      {"P20", &Device::erase_card},
+      {"Z01", &Device::read_printed},
+  };
+  static_assert(std::ranges::all_of(kRows, [](const Row &r) { return find_code(r.code) != nullptr; }),
+                "a handled code is missing from the command table");
+  for (const Row &r : kRows) {
+    if (r.code == code) return r.handler;
+  }
+  return nullptr;
 }
 
 DeviceReply Device::handle(const std::string &code, const Bytes &data, Clock::time_point now) {
   settle_exit(now);
-  const auto &table = handlers();
-  const auto it = table.find(code);
-  if (it == table.end()) return status(st::kUndefined);
-  DeviceReply r = (this->*(it->second))(data, now);
+  const Handler handler = handler_of(code);
+  if (handler == nullptr) return status(st::kUndefined);
+  DeviceReply r = (this->*handler)(data, now);
   // Jams and every unit or medium failure (0x21xx-0x24xx) go into the error list;
   // refused commands (bad frame, no card, card inside) do not.
   if (r.status == st::kJam || r.status >= 0x2100) record_error(r.status);
@@ -252,14 +321,14 @@ int Device::move_to(Place p) {
 
 // ---- identification and status ----
 
-DeviceReply Device::c11(const Bytes &, Clock::time_point) { return {0, text_reply("TOLVEX-SIM TVX-100"), 0, 0}; }
-DeviceReply Device::c12(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
-DeviceReply Device::c13(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
+DeviceReply Device::report_model(const Bytes &, Clock::time_point) { return {0, text_reply("TOLVEX-SIM TVX-100"), 0, 0}; }
+DeviceReply Device::report_firmware(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
+DeviceReply Device::report_stackers(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
 
 // The status list: the conditions that hold now (a jam, cartridges, stacker levels, the
 // capture box), each as the status word that names it (high byte first); empty when all
 // is well. Errors that have happened are kept apart in the error list ("C15").
-DeviceReply Device::c14(const Bytes &, Clock::time_point) {
+DeviceReply Device::report_status_list(const Bytes &, Clock::time_point) {
   Bytes out;
   auto add = [&out](std::uint16_t w) {
     out.push_back(static_cast<std::uint8_t>(w >> 8));
@@ -287,7 +356,7 @@ DeviceReply Device::c14(const Bytes &, Clock::time_point) {
   return {0, out, 0, 0};
 }
 
-DeviceReply Device::c15(const Bytes &, Clock::time_point) {
+DeviceReply Device::report_error_list(const Bytes &, Clock::time_point) {
   Bytes out;
   for (std::uint16_t w : errors_) {
     out.push_back(static_cast<std::uint8_t>(w >> 8));
@@ -296,11 +365,11 @@ DeviceReply Device::c15(const Bytes &, Clock::time_point) {
   return {0, out, 0, 0};
 }
 
-DeviceReply Device::c16(const Bytes &, Clock::time_point) { return {0, {sensors()}, 0, 0}; }
+DeviceReply Device::report_card_position(const Bytes &, Clock::time_point) { return {0, {sensors()}, 0, 0}; }
 
 // Port 1: bit 0/1 cartridge of stacker 1/2 present, bit 2/3 stacker 1/2 low or empty,
 // bit 4 capture box full, bit 5 card at the exit. Port 2: bit 0 service door closed.
-DeviceReply Device::c17(const Bytes &, Clock::time_point) {
+DeviceReply Device::report_input_ports(const Bytes &, Clock::time_point) {
   std::uint8_t p1 = 0;
   if (stackers_[0].cartridge) p1 |= 0x01;
   if (stackers_[1].cartridge) p1 |= 0x02;
@@ -323,7 +392,7 @@ DeviceReply Device::setting(std::uint8_t &value, const Bytes &d, int lo, int hi)
   return {0, {value}, 0, 0};
 }
 
-DeviceReply Device::c21(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::set_clock(const Bytes &d, Clock::time_point now) {
   if (d.empty()) return status(st::kBadFrame);
   if (d[0] == 1) {
     if (d.size() != 8) return status(st::kBadFrame);
@@ -338,21 +407,20 @@ DeviceReply Device::c21(const Bytes &d, Clock::time_point now) {
   return {0, rec, 0, 0};
 }
 
-DeviceReply Device::c22(const Bytes &d, Clock::time_point) { return setting(eject_mode_, d, 0, 255); }
-DeviceReply Device::c23(const Bytes &d, Clock::time_point) { return setting(capture_time_, d, 0, 6); }
-DeviceReply Device::c24(const Bytes &d, Clock::time_point) { return setting(retry_count_, d, 0, 255); }
-DeviceReply Device::c25(const Bytes &d, Clock::time_point) { return setting(buzzer_, d, 0, 255); }
-DeviceReply Device::c27(const Bytes &d, Clock::time_point) { return setting(wait_mode_, d, 0, 255); }
-DeviceReply Device::c28(const Bytes &d, Clock::time_point) { return setting(stacker_priority_, d, 0, 255); }
+DeviceReply Device::set_eject_mode(const Bytes &d, Clock::time_point) { return setting(eject_mode_, d, 0, 255); }
+DeviceReply Device::set_capture_time(const Bytes &d, Clock::time_point) { return setting(capture_time_, d, 0, 6); }
+DeviceReply Device::set_retry_count(const Bytes &d, Clock::time_point) { return setting(retry_count_, d, 0, 255); }
+DeviceReply Device::set_buzzer(const Bytes &d, Clock::time_point) { return setting(buzzer_, d, 0, 255); }
+DeviceReply Device::set_wait_mode(const Bytes &d, Clock::time_point) { return setting(wait_mode_, d, 0, 255); }
+DeviceReply Device::set_stacker_priority(const Bytes &d, Clock::time_point) { return setting(stacker_priority_, d, 0, 255); }
 
-DeviceReply Device::c26(const Bytes &d, Clock::time_point) {
-  static const int rates[] = {9600, 19200, 38400, 57600};
-  if (d.size() != 1 || d[0] < 1 || d[0] > 4) return status(st::kBadFrame);
-  baud_ = rates[d[0] - 1];
+DeviceReply Device::set_baud_rate(const Bytes &d, Clock::time_point) {
+  if (d.size() != 1 || terminal_baud(d[0]) == 0) return status(st::kBadFrame);
+  baud_ = terminal_baud(d[0]);
   return {0, {}, 0, baud_};
 }
 
-DeviceReply Device::c40(const Bytes &d, Clock::time_point) {
+DeviceReply Device::set_user_buzz(const Bytes &d, Clock::time_point) {
   if (d.empty()) return status(st::kBadFrame);
   if (d[0] == 1) {
     if (d.size() != 6) return status(st::kBadFrame);
@@ -363,7 +431,7 @@ DeviceReply Device::c40(const Bytes &d, Clock::time_point) {
 }
 
 // Terminal reset: the error list, the key download and the powered units start afresh.
-DeviceReply Device::c42(const Bytes &, Clock::time_point) {
+DeviceReply Device::reset_terminal(const Bytes &, Clock::time_point) {
   errors_.clear();
   key_download_ = false;
   key_pending_.clear();
@@ -372,20 +440,20 @@ DeviceReply Device::c42(const Bytes &, Clock::time_point) {
   return {0, {}, t(config_.times.move), 0};
 }
 
-DeviceReply Device::c43(const Bytes &d, Clock::time_point) {
+DeviceReply Device::select_ic_protocol(const Bytes &d, Clock::time_point) {
   if (d.size() != 2) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
   if (place_ != Place::Ic || !card_->media.ic || !card_->ic_powered) return status(st::kIcContact);
   return status(st::kOk);
 }
 
-DeviceReply Device::c48(const Bytes &d, Clock::time_point) {
+DeviceReply Device::set_coercivity(const Bytes &d, Clock::time_point) {
   if (d.size() != 1 || (d[0] != '0' && d[0] != '3')) return status(st::kBadFrame);
   coercivity_ = d[0];
   return status(st::kOk);
 }
 
-DeviceReply Device::c60(const Bytes &d, Clock::time_point) {
+DeviceReply Device::set_ms_insert_mode(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   ms_insert_mode_ = d[0];
   return status(st::kOk);
@@ -447,13 +515,13 @@ bool destination(std::uint8_t b, Place &p) {
 }
 }  // namespace
 
-DeviceReply Device::c31(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::move_from_stacker(const Bytes &d, Clock::time_point now) {
   Place p{};
   if (d.size() != 2 || !destination(d[1], p)) return status(st::kBadFrame);
   return draw(d[0], p, now);
 }
 
-DeviceReply Device::c32(const Bytes &d, Clock::time_point) {
+DeviceReply Device::move_to_module(const Bytes &d, Clock::time_point) {
   Place p{};
   if (d.size() != 1 || !destination(d[0], p)) return status(st::kBadFrame);
   if (!inside()) return status(st::kNoCard);
@@ -461,7 +529,7 @@ DeviceReply Device::c32(const Bytes &d, Clock::time_point) {
   return {0, {}, move_to(p), 0};
 }
 
-DeviceReply Device::c33(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::eject(const Bytes &d, Clock::time_point now) {
   if (!d.empty()) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
   if (jammed_) return status(st::kJam);
@@ -472,9 +540,9 @@ DeviceReply Device::c33(const Bytes &d, Clock::time_point now) {
   return {0, {}, busy, 0};
 }
 
-DeviceReply Device::c37(const Bytes &d, Clock::time_point now) { return c33(d, now); }
+DeviceReply Device::eject_hold(const Bytes &d, Clock::time_point now) { return eject(d, now); }
 
-DeviceReply Device::c36(const Bytes &d, Clock::time_point) {
+DeviceReply Device::eject_drop(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);
   if (jammed_) return status(st::kJam);
@@ -482,7 +550,7 @@ DeviceReply Device::c36(const Bytes &d, Clock::time_point) {
   return {0, {}, t(config_.times.eject), 0};
 }
 
-DeviceReply Device::c34(const Bytes &d, Clock::time_point) {
+DeviceReply Device::capture_card(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   if (!card_) return status(st::kNoCard);  // a card at the exit is pulled back and captured
   if (jammed_) return status(st::kJam);
@@ -492,7 +560,7 @@ DeviceReply Device::c34(const Bytes &d, Clock::time_point) {
   return {0, {}, t(config_.times.capture), 0};
 }
 
-DeviceReply Device::c39(const Bytes &d, Clock::time_point) {
+DeviceReply Device::move_to_stacker(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   if (!inside()) return status(st::kNoCard);
   if (jammed_) return status(st::kJam);
@@ -519,33 +587,33 @@ std::string check_times(const MechanicalTimes &t) {
     const char *name;
   };
   struct Command {
-    const char *code;
-    int window_ms;
+    std::string_view code;
     std::vector<Part> parts;
   };
-  constexpr int kShort = 2000, kLong = 15000, kShortLine = 250, kLongLine = 1500;
+  // Time left for the reply itself to cross the line, by reply window.
+  constexpr int kShortLine = 250, kLongLine = 1500;
   const Part draw{&MechanicalTimes::draw, 1, "draw"}, move{&MechanicalTimes::move, 1, "move"},
       eject{&MechanicalTimes::eject, 1, "eject"}, capture{&MechanicalTimes::capture, 1, "capture"},
       collect{&MechanicalTimes::collect, 1, "collect"}, ms{&MechanicalTimes::ms, 1, "ms"},
       ic{&MechanicalTimes::ic, 1, "ic"}, rf{&MechanicalTimes::rf, 1, "rf"}, print{&MechanicalTimes::print, 1, "print"};
   const std::vector<Command> commands = {
-      {"C31", kLong, {draw}},
-      {"C32", kLong, {move}},
-      {"C33", kLong, {eject}},
-      {"C34", kLong, {capture}},
-      {"C39", kLong, {collect}},
-      {"M31", kLong, {move, ms}},
-      {"M34", kLong, {draw, ms}},
-      {"M37", kLong, {draw, ms}},
-      {"M51", kLong, {{&MechanicalTimes::ms, 2, "ms"}}},
-      {"I22", kLong, {ic}},
-      {"R31", kLong, {rf}},
-      {"R33", kShort, {rf}},
-      {"R62", kShort, {rf}},
-      {"R36", kLong, {{&MechanicalTimes::rf, 15, "rf"}}},
-      {"S16", kLong, {{&MechanicalTimes::rf, 4, "rf"}}},
-      {"P10", kLong, {move, print}},
-      {"Z01", kLong, {{&MechanicalTimes::move, 2, "move"}}},
+      {"C31", {draw}},
+      {"C32", {move}},
+      {"C33", {eject}},
+      {"C34", {capture}},
+      {"C39", {collect}},
+      {"M31", {move, ms}},
+      {"M34", {draw, ms}},
+      {"M37", {draw, ms}},
+      {"M51", {{&MechanicalTimes::ms, 2, "ms"}}},
+      {"I22", {ic}},
+      {"R31", {rf}},
+      {"R33", {rf}},
+      {"R62", {rf}},
+      {"R36", {{&MechanicalTimes::rf, 15, "rf"}}},
+      {"S16", {{&MechanicalTimes::rf, 4, "rf"}}},
+      {"P10", {move, print}},
+      {"Z01", {{&MechanicalTimes::move, 2, "move"}}},
   };
   for (const Command &c : commands) {
     long total = 0;
@@ -556,10 +624,11 @@ std::string check_times(const MechanicalTimes &t) {
       sum += (p.times > 1 ? std::to_string(p.times) + " x " : std::string()) + p.name + " " +
              std::to_string(t.*(p.time));
     }
-    const int budget = c.window_ms - (c.window_ms == kShort ? kShortLine : kLongLine);
+    const int window_ms = reply_window_ms(c.code);
+    const int budget = window_ms - (is_short_reply(c.code) ? kShortLine : kLongLine);
     if (total > budget)
       return std::string(c.code) + " would be busy " + std::to_string(total) + " ms (" + sum + "), more than the " +
-             std::to_string(budget) + " ms its " + std::to_string(c.window_ms) +
+             std::to_string(budget) + " ms its " + std::to_string(window_ms) +
              " ms reply window leaves after the line";
   }
   return {};

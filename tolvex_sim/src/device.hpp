@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frame.hpp"
@@ -16,37 +17,7 @@
 
 namespace tolvex::sim {
 
-// Terminal status words used by the model.
-namespace st {
-inline constexpr std::uint16_t kOk = 0x0000;
-inline constexpr std::uint16_t kUndefined = 0x2001;
-inline constexpr std::uint16_t kBadFrame = 0x2003;
-inline constexpr std::uint16_t kJam = 0x2004;
-inline constexpr std::uint16_t kNoCard = 0x2005;
-inline constexpr std::uint16_t kCardInside = 0x2006;
-inline constexpr std::uint16_t kBothEmpty = 0x2104;
-inline constexpr std::uint16_t kStacker1Empty = 0x2105;
-inline constexpr std::uint16_t kStacker2Empty = 0x2106;
-inline constexpr std::uint16_t kStacker1Low = 0x2107;
-inline constexpr std::uint16_t kStacker2Low = 0x2108;
-inline constexpr std::uint16_t kCaptureFull = 0x2109;
-inline constexpr std::uint16_t kStacker1Full = 0x2111;
-inline constexpr std::uint16_t kStacker2Full = 0x2112;
-inline constexpr std::uint16_t kNoCartridge1 = 0x2113;
-inline constexpr std::uint16_t kNoCartridge2 = 0x2114;
-inline constexpr std::uint16_t kNoCartridgeBoth = 0x2115;
-inline constexpr std::uint16_t kMsWrite = 0x2202;
-inline constexpr std::uint16_t kMsRead = 0x2203;
-inline constexpr std::uint16_t kIcContact = 0x2204;
-inline constexpr std::uint16_t kIcCommand = 0x2205;
-inline constexpr std::uint16_t kMsBlank = 0x2209;
-inline constexpr std::uint16_t kRfAuth = 0x2302;
-inline constexpr std::uint16_t kRfWrite = 0x2303;
-inline constexpr std::uint16_t kRfRead = 0x2304;
-inline constexpr std::uint16_t kNoRfCard = 0x2305;
-inline constexpr std::uint16_t kRfValue = 0x2306;
-inline constexpr std::uint16_t kKeySequence = 0x2310;
-}  // namespace st
+namespace st = ::tolvex::terminal_status;
 
 struct DeviceConfig {
   int stacker_cards[2] = {100, 100};
@@ -146,77 +117,77 @@ class Device {
   DeviceReply draw(int stacker_byte, Place dest, Clock::time_point now);
 
   // Terminal and transport.
-  DeviceReply c11(const Bytes &, Clock::time_point);
-  DeviceReply c12(const Bytes &, Clock::time_point);
-  DeviceReply c13(const Bytes &, Clock::time_point);
-  DeviceReply c14(const Bytes &, Clock::time_point);
-  DeviceReply c15(const Bytes &, Clock::time_point);
-  DeviceReply c16(const Bytes &, Clock::time_point);
-  DeviceReply c17(const Bytes &, Clock::time_point);
-  DeviceReply c21(const Bytes &, Clock::time_point);
-  DeviceReply c22(const Bytes &, Clock::time_point);
-  DeviceReply c23(const Bytes &, Clock::time_point);
-  DeviceReply c24(const Bytes &, Clock::time_point);
-  DeviceReply c25(const Bytes &, Clock::time_point);
-  DeviceReply c26(const Bytes &, Clock::time_point);
-  DeviceReply c27(const Bytes &, Clock::time_point);
-  DeviceReply c28(const Bytes &, Clock::time_point);
-  DeviceReply c31(const Bytes &, Clock::time_point);
-  DeviceReply c32(const Bytes &, Clock::time_point);
-  DeviceReply c33(const Bytes &, Clock::time_point);
-  DeviceReply c34(const Bytes &, Clock::time_point);
-  DeviceReply c36(const Bytes &, Clock::time_point);
-  DeviceReply c37(const Bytes &, Clock::time_point);
-  DeviceReply c39(const Bytes &, Clock::time_point);
-  DeviceReply c40(const Bytes &, Clock::time_point);
-  DeviceReply c42(const Bytes &, Clock::time_point);
-  DeviceReply c43(const Bytes &, Clock::time_point);
-  DeviceReply c48(const Bytes &, Clock::time_point);
-  DeviceReply c60(const Bytes &, Clock::time_point);
+  DeviceReply report_model(const Bytes &, Clock::time_point);
+  DeviceReply report_firmware(const Bytes &, Clock::time_point);
+  DeviceReply report_stackers(const Bytes &, Clock::time_point);
+  DeviceReply report_status_list(const Bytes &, Clock::time_point);
+  DeviceReply report_error_list(const Bytes &, Clock::time_point);
+  DeviceReply report_card_position(const Bytes &, Clock::time_point);
+  DeviceReply report_input_ports(const Bytes &, Clock::time_point);
+  DeviceReply set_clock(const Bytes &, Clock::time_point);
+  DeviceReply set_eject_mode(const Bytes &, Clock::time_point);
+  DeviceReply set_capture_time(const Bytes &, Clock::time_point);
+  DeviceReply set_retry_count(const Bytes &, Clock::time_point);
+  DeviceReply set_buzzer(const Bytes &, Clock::time_point);
+  DeviceReply set_baud_rate(const Bytes &, Clock::time_point);
+  DeviceReply set_wait_mode(const Bytes &, Clock::time_point);
+  DeviceReply set_stacker_priority(const Bytes &, Clock::time_point);
+  DeviceReply move_from_stacker(const Bytes &, Clock::time_point);
+  DeviceReply move_to_module(const Bytes &, Clock::time_point);
+  DeviceReply eject(const Bytes &, Clock::time_point);
+  DeviceReply capture_card(const Bytes &, Clock::time_point);
+  DeviceReply eject_drop(const Bytes &, Clock::time_point);
+  DeviceReply eject_hold(const Bytes &, Clock::time_point);
+  DeviceReply move_to_stacker(const Bytes &, Clock::time_point);
+  DeviceReply set_user_buzz(const Bytes &, Clock::time_point);
+  DeviceReply reset_terminal(const Bytes &, Clock::time_point);
+  DeviceReply select_ic_protocol(const Bytes &, Clock::time_point);
+  DeviceReply set_coercivity(const Bytes &, Clock::time_point);
+  DeviceReply set_ms_insert_mode(const Bytes &, Clock::time_point);
   DeviceReply setting(std::uint8_t &value, const Bytes &d, int lo, int hi);
 
   // Magnetic stripe.
-  DeviceReply m31(const Bytes &, Clock::time_point);
-  DeviceReply m33(const Bytes &, Clock::time_point);
-  DeviceReply m34(const Bytes &, Clock::time_point);
-  DeviceReply m35(const Bytes &, Clock::time_point);
-  DeviceReply m36(const Bytes &, Clock::time_point);
-  DeviceReply m37(const Bytes &, Clock::time_point);
-  DeviceReply m51(const Bytes &, Clock::time_point);
+  DeviceReply read_track(const Bytes &, Clock::time_point);
+  DeviceReply write_track(const Bytes &, Clock::time_point);
+  DeviceReply write_track_from_stacker(const Bytes &, Clock::time_point);
+  DeviceReply read_all_tracks(const Bytes &, Clock::time_point);
+  DeviceReply write_tracks(const Bytes &, Clock::time_point);
+  DeviceReply write_tracks_from_stacker(const Bytes &, Clock::time_point);
+  DeviceReply clean_head(const Bytes &, Clock::time_point);
   DeviceReply write_all_tracks(const std::uint8_t *p, std::size_t n, int busy);
   std::uint16_t to_head(int &busy);
 
   // IC card and SAM.
-  DeviceReply i21(const Bytes &, Clock::time_point);
-  DeviceReply i22(const Bytes &, Clock::time_point);
-  DeviceReply i25(const Bytes &, Clock::time_point);
-  DeviceReply i26(const Bytes &, Clock::time_point);
-  DeviceReply i27(const Bytes &, Clock::time_point);
+  DeviceReply reset_ic(const Bytes &, Clock::time_point);
+  DeviceReply ic_command(const Bytes &, Clock::time_point);
+  DeviceReply reset_sam(const Bytes &, Clock::time_point);
+  DeviceReply sam_command(const Bytes &, Clock::time_point);
+  DeviceReply deactivate_sam(const Bytes &, Clock::time_point);
   Bytes card_apdu(Card &c, const Bytes &apdu);
   Bytes sam_apdu(const Bytes &apdu);
 
   // MIFARE Classic and the terminal's keys.
-  DeviceReply r31(const Bytes &, Clock::time_point);
-  DeviceReply r32(const Bytes &, Clock::time_point);
-  DeviceReply r33(const Bytes &, Clock::time_point);
-  DeviceReply r34(const Bytes &, Clock::time_point);
-  DeviceReply r36(const Bytes &, Clock::time_point);
-  DeviceReply r37(const Bytes &, Clock::time_point);
-  DeviceReply r41(const Bytes &, Clock::time_point);
-  DeviceReply r42(const Bytes &, Clock::time_point);
-  DeviceReply r43(const Bytes &, Clock::time_point);
-  DeviceReply r44(const Bytes &, Clock::time_point);
-  DeviceReply r51(const Bytes &, Clock::time_point);
-  DeviceReply r52(const Bytes &, Clock::time_point);
-  DeviceReply r53(const Bytes &, Clock::time_point);
-  DeviceReply r54(const Bytes &, Clock::time_point);
-  DeviceReply r55(const Bytes &, Clock::time_point);
-  DeviceReply r56(const Bytes &, Clock::time_point);
-  DeviceReply r61(const Bytes &, Clock::time_point);
-  DeviceReply r62(const Bytes &, Clock::time_point);
-  DeviceReply r71(const Bytes &, Clock::time_point);
-  DeviceReply r72(const Bytes &, Clock::time_point);
-  DeviceReply r73(const Bytes &, Clock::time_point);
+  DeviceReply read_rf_block(const Bytes &, Clock::time_point);
+  DeviceReply write_rf_block(const Bytes &, Clock::time_point);
+  DeviceReply read_rf_block_unsensed(const Bytes &, Clock::time_point);
+  DeviceReply write_rf_block_unsensed(const Bytes &, Clock::time_point);
+  DeviceReply read_sector(const Bytes &, Clock::time_point);
+  DeviceReply write_sector(const Bytes &, Clock::time_point);
+  DeviceReply increase_value(const Bytes &, Clock::time_point);
+  DeviceReply decrease_value(const Bytes &, Clock::time_point);
+  DeviceReply increase_value_unsensed(const Bytes &, Clock::time_point);
+  DeviceReply decrease_value_unsensed(const Bytes &, Clock::time_point);
+  DeviceReply change_terminal_key(const Bytes &, Clock::time_point);
+  DeviceReply change_all_terminal_keys(const Bytes &, Clock::time_point);
+  DeviceReply select_key(const Bytes &, Clock::time_point);
+  DeviceReply change_card_keys(const Bytes &, Clock::time_point);
+  DeviceReply change_key_from_set(const Bytes &, Clock::time_point);
+  DeviceReply change_all_keys_from_set(const Bytes &, Clock::time_point);
+  DeviceReply detect_rf_card(const Bytes &, Clock::time_point);
+  DeviceReply detect_rf_card_unsensed(const Bytes &, Clock::time_point);
+  DeviceReply start_key_download(const Bytes &, Clock::time_point);
+  DeviceReply download_key(const Bytes &, Clock::time_point);
+  DeviceReply finish_key_download(const Bytes &, Clock::time_point);
   DeviceReply rf_card(bool with_sensor, Card *&c);
   DeviceReply read_block(const Bytes &d, bool with_sensor);
   DeviceReply write_block(const Bytes &d, bool with_sensor);
@@ -227,22 +198,23 @@ class Device {
   bool trailer_write_allowed(const Card &c, int sector, const std::uint8_t *next) const;
 
   // Ultralight, SL2 ICS20, printing.
-  DeviceReply u31(const Bytes &, Clock::time_point);
-  DeviceReply u32(const Bytes &, Clock::time_point);
-  DeviceReply u33(const Bytes &, Clock::time_point);
-  DeviceReply u41(const Bytes &, Clock::time_point);
-  DeviceReply s10(const Bytes &, Clock::time_point);
-  DeviceReply s11(const Bytes &, Clock::time_point);
-  DeviceReply s12(const Bytes &, Clock::time_point);
-  DeviceReply s16(const Bytes &, Clock::time_point);
-  DeviceReply s17(const Bytes &, Clock::time_point);
-  DeviceReply s19(const Bytes &, Clock::time_point);
+  DeviceReply read_ultralight_page(const Bytes &, Clock::time_point);
+  DeviceReply write_ultralight_page(const Bytes &, Clock::time_point);
+  DeviceReply authenticate_ultralight(const Bytes &, Clock::time_point);
+  DeviceReply read_ultralight_uid(const Bytes &, Clock::time_point);
+  DeviceReply read_sl2_serial(const Bytes &, Clock::time_point);
+  DeviceReply read_sl2_block(const Bytes &, Clock::time_point);
+  DeviceReply write_sl2_block(const Bytes &, Clock::time_point);
+  DeviceReply read_sl2_card(const Bytes &, Clock::time_point);
+  DeviceReply write_sl2_card(const Bytes &, Clock::time_point);
+  DeviceReply sl2_direct(const Bytes &, Clock::time_point);
   std::uint16_t to_printer() const;
-  DeviceReply p10(const Bytes &, Clock::time_point);
-  DeviceReply p20(const Bytes &, Clock::time_point);
-  DeviceReply z01(const Bytes &, Clock::time_point);
+  DeviceReply print_card(const Bytes &, Clock::time_point);
+  DeviceReply erase_card(const Bytes &, Clock::time_point);
+  DeviceReply read_printed(const Bytes &, Clock::time_point);
 
-  static const std::map<std::string, Handler> &handlers();
+  // The handler of a command code, or null for a code the terminal does not know.
+  static Handler handler_of(std::string_view code);
 
   DeviceConfig config_;
   std::array<Stacker, 2> stackers_;

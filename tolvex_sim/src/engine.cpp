@@ -6,8 +6,8 @@ namespace tolvex::sim {
 
 namespace {
 constexpr int kSplitGapMs = 20;
-// A whole reply frame stays within the host's 1000-byte receive buffer.
-constexpr std::size_t kMaxReplyData = 1000 - 13;
+// A whole reply frame stays within the host's receive buffer.
+constexpr std::size_t kMaxReplyData = kResponseMax;
 }
 
 void Engine::receive(const std::uint8_t *bytes, std::size_t n, Clock::time_point now, std::vector<OutChunk> &out) {

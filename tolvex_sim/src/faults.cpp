@@ -164,7 +164,7 @@ std::vector<std::uint8_t> FaultPlan::noise(int n) {
   std::uniform_int_distribution<int> dist(0, 255);
   while (static_cast<int>(out.size()) < n) {
     const auto b = static_cast<std::uint8_t>(dist(rng_));
-    if (b == kSoh || b == kEnq || b == kAck || b == kNak) continue;
+    if (b == kStart || b == kEnq || b == kAck || b == kNak) continue;
     out.push_back(b);
   }
   return out;

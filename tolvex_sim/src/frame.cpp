@@ -1,34 +1,23 @@
 #include "frame.hpp"
 
-namespace tolvex::sim {
+#include <algorithm>
 
-std::uint8_t xor_of(const std::uint8_t *begin, const std::uint8_t *end) {
-  std::uint8_t x = 0;
-  for (const std::uint8_t *p = begin; p != end; ++p) x = static_cast<std::uint8_t>(x ^ *p);
-  return x;
-}
+namespace tolvex::sim {
 
 namespace {
 Bytes framed(const Bytes &body) {
-  Bytes f;
-  f.reserve(body.size() + 7);
-  f.push_back(kSoh);
-  f.push_back(0x00);
-  f.push_back(static_cast<std::uint8_t>(body.size() >> 8));
-  f.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
-  f.push_back(kStx);
-  f.insert(f.end(), body.begin(), body.end());
-  f.push_back(kEtx);
-  f.push_back(xor_of(f.data() + 1, f.data() + f.size()));
+  Bytes f(body.size() + kFrameOverhead);
+  std::copy(body.begin(), body.end(), f.begin() + kBodyOffset);
+  close_frame(f.data(), body.size());
   return f;
 }
 }  // namespace
 
 Bytes reply_frame(const std::string &code, std::uint16_t status, const Bytes &data) {
   Bytes body;
-  body.reserve(data.size() + 6);
-  for (std::size_t i = 0; i < 3; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
-  body.push_back(static_cast<std::uint8_t>(status >> 8));
+  body.reserve(data.size() + kBodyHeader);
+  for (std::size_t i = 0; i < kCodeSize; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
+  body.push_back(static_cast<std::uint8_t>(status >> 8));  // at kStatusOffset
   body.push_back(static_cast<std::uint8_t>(status & 0xFF));
   body.push_back(0x00);
   body.insert(body.end(), data.begin(), data.end());
@@ -37,7 +26,7 @@ Bytes reply_frame(const std::string &code, std::uint16_t status, const Bytes &da
 
 Bytes command_frame(const std::string &code, const Bytes &data) {
   Bytes body;
-  for (std::size_t i = 0; i < 3; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
+  for (std::size_t i = 0; i < kCodeSize; ++i) body.push_back(i < code.size() ? static_cast<std::uint8_t>(code[i]) : ' ');
   body.insert(body.end(), data.begin(), data.end());
   return framed(body);
 }
@@ -51,7 +40,7 @@ void FrameParser::feed(const std::uint8_t *bytes, std::size_t n, Clock::time_poi
     const std::uint8_t b = bytes[i];
     if (buf_.empty()) {
       switch (b) {
-        case kSoh: buf_.push_back(b); break;
+        case kStart: buf_.push_back(b); break;
         case kEnq: out.push_back({LineEvent::Enq, {}, {}}); break;
         case kAck: out.push_back({LineEvent::Ack, {}, {}}); break;
         case kNak: out.push_back({LineEvent::Nak, {}, {}}); break;
@@ -72,19 +61,20 @@ void FrameParser::scan(std::vector<LineEvent> &out) {
     std::size_t len = 0;
     if (buf_.size() >= 2 && buf_[1] != 0x00) bad = true;
     if (!bad && buf_.size() >= 4) {
-      len = (static_cast<std::size_t>(buf_[2]) << 8) | buf_[3];
-      if (len < 3 || len > kMaxCommandData + 3) bad = true;
+      len = frame_body_length(buf_.data());
+      if (len < kCodeSize || len > kDataMax + kCodeSize) bad = true;
     }
     if (!bad && buf_.size() >= 5 && buf_[4] != kStx) bad = true;
-    if (!bad && buf_.size() >= 4 && buf_.size() == len + 7) {
+    if (!bad && buf_.size() >= 4 && buf_.size() == len + kFrameOverhead) {
       // The whole frame is here: it is answered once, as a frame or as a refusal.
-      if (buf_[5 + len] != kEtx || xor_of(buf_.data() + 1, buf_.data() + 6 + len) != buf_[6 + len]) {
+      if (buf_[kBodyOffset + len] != kEtx || bcc(buf_.data() + 1, kBodyOffset + len) != buf_[kBodyOffset + len + 1]) {
         out.push_back({LineEvent::BadFrame, {}, {}});
       } else {
         LineEvent ev;
         ev.kind = LineEvent::Frame;
-        ev.code.assign(buf_.begin() + 5, buf_.begin() + 8);
-        ev.data.assign(buf_.begin() + 8, buf_.begin() + 5 + static_cast<std::ptrdiff_t>(len));
+        const auto body = buf_.begin() + kBodyOffset;
+        ev.code.assign(body, body + kCodeSize);
+        ev.data.assign(body + kCodeSize, body + static_cast<std::ptrdiff_t>(len));
         out.push_back(std::move(ev));
       }
       reset();
@@ -95,7 +85,7 @@ void FrameParser::scan(std::vector<LineEvent> &out) {
     if (!quiet_) out.push_back({LineEvent::BadFrame, {}, {}});
     const std::size_t refused = buf_.size();
     std::size_t k = 1;
-    while (k < refused && buf_[k] != kSoh) ++k;
+    while (k < refused && buf_[k] != kStart) ++k;
     if (k == refused) {
       reset();
       return;

@@ -8,23 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tolvex/protocol.hpp"
+
 namespace tolvex::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-inline constexpr std::uint8_t kSoh = 0x01;
-inline constexpr std::uint8_t kStx = 0x02;
-inline constexpr std::uint8_t kEtx = 0x03;
-inline constexpr std::uint8_t kEnq = 0x05;
-inline constexpr std::uint8_t kAck = 0x06;
-inline constexpr std::uint8_t kNak = 0x15;
-
-// Longest data block of a command frame; LEN is at most this plus the 3 code bytes.
-inline constexpr std::size_t kMaxCommandData = 1000;
-
-// XOR of the bytes, starting from 0.
-std::uint8_t xor_of(const std::uint8_t *begin, const std::uint8_t *end);
 
 // 0x01 0x00 L(hi) L(lo) 0x02, body (code echo, status word high first, 0x00, data),
 // 0x03 and the block check over everything from the second byte through ETX.

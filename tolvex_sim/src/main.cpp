@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tolvex/protocol.hpp"
 #include "tolvex_sim/simulator.hpp"
 
 namespace {
@@ -128,7 +129,7 @@ int main(int argc, char **argv) {
                  "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant. With a "
                  "capture time set (\"C23\", n x 10 s), a card left at the exit that long is captured");
   app.add_option("--baud", o.baud, "Line speed at start; \"C26\" changes it")
-      ->check(CLI::IsMember({9600, 19200, 38400, 57600}))
+      ->check(CLI::IsMember(std::vector<int>(std::begin(tolvex::kTerminalBauds), std::end(tolvex::kTerminalBauds))))
       ->capture_default_str();
   app.add_option("--cards1", cards1, "Cards in stacker 1 at start")->check(CLI::Range(0, 100000))->capture_default_str();
   app.add_option("--cards2", cards2, "Cards in stacker 2 at start")->check(CLI::Range(0, 100000))->capture_default_str();

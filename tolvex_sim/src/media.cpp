@@ -174,7 +174,7 @@ std::uint16_t Device::to_head(int &busy) {
   return st::kOk;
 }
 
-DeviceReply Device::m31(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_track(const Bytes &d, Clock::time_point) {
   if (d.size() != 1 || d[0] < 1 || d[0] > 3) return status(st::kBadFrame);
   int busy = 0;
   if (const auto e = to_head(busy)) return status(e);
@@ -185,7 +185,7 @@ DeviceReply Device::m31(const Bytes &d, Clock::time_point) {
   return {0, out, busy, 0};
 }
 
-DeviceReply Device::m33(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_track(const Bytes &d, Clock::time_point) {
   if (d.size() < 1 || d[0] < 1 || d[0] > 3) return status(st::kBadFrame);
   int busy = 0;
   if (const auto e = to_head(busy)) return status(e);
@@ -197,12 +197,12 @@ DeviceReply Device::m33(const Bytes &d, Clock::time_point) {
 }
 
 // Stacker byte 0 ("4" on the host side) draws by priority.
-DeviceReply Device::m34(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::write_track_from_stacker(const Bytes &d, Clock::time_point now) {
   if (d.size() < 2 || d[1] < 1 || d[1] > 3) return status(st::kBadFrame);
   DeviceReply r = draw(d[0], Place::Ms, now);
   if (r.status != 0) return r;
   Bytes rest(d.begin() + 1, d.end());
-  DeviceReply w = m33(rest, now);
+  DeviceReply w = write_track(rest, now);
   w.busy_ms += r.busy_ms;
   return w;
 }
@@ -225,13 +225,13 @@ DeviceReply Device::write_all_tracks(const std::uint8_t *p, std::size_t n, int b
 
 // Track 1, 0x00, track 2, 0x00, track 3 (a trailing zero byte is allowed). Tracks
 // left out at the end keep what they hold.
-DeviceReply Device::m36(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_tracks(const Bytes &d, Clock::time_point) {
   int busy = 0;
   if (const auto e = to_head(busy)) return status(e);
   return write_all_tracks(d.data(), d.size(), busy);
 }
 
-DeviceReply Device::m37(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::write_tracks_from_stacker(const Bytes &d, Clock::time_point now) {
   if (d.empty()) return status(st::kBadFrame);
   DeviceReply r = draw(d[0] == 4 ? 0 : d[0], Place::Ms, now);
   if (r.status != 0) return r;
@@ -241,7 +241,7 @@ DeviceReply Device::m37(const Bytes &d, Clock::time_point now) {
 
 // Byte 0 says which tracks hold data (bit 0 track 1 ... bit 2 track 3), then each
 // track's text followed by a zero byte.
-DeviceReply Device::m35(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_all_tracks(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   int busy = 0;
   if (const auto e = to_head(busy)) return status(e);
@@ -257,11 +257,11 @@ DeviceReply Device::m35(const Bytes &d, Clock::time_point) {
   return {0, out, busy, 0};
 }
 
-DeviceReply Device::m51(const Bytes &, Clock::time_point) { return {0, {}, t(config_.times.ms * 2), 0}; }
+DeviceReply Device::clean_head(const Bytes &, Clock::time_point) { return {0, {}, t(config_.times.ms * 2), 0}; }
 
 // ---- contact chip ----
 
-DeviceReply Device::i21(const Bytes &, Clock::time_point) {
+DeviceReply Device::reset_ic(const Bytes &, Clock::time_point) {
   if (!card_) return status(st::kNoCard);
   if (place_ != Place::Ic || !card_->media.ic) return status(st::kIcContact);  // no chip: no answer to reset
   card_->ic_powered = true;
@@ -271,7 +271,7 @@ DeviceReply Device::i21(const Bytes &, Clock::time_point) {
   return {0, {0x3B, 0x66, 0x00, 0x00, 'T', 'V', 'X', 'S', 'I', 'M'}, t(config_.times.ic), 0};
 }
 
-DeviceReply Device::i22(const Bytes &d, Clock::time_point) {
+DeviceReply Device::ic_command(const Bytes &d, Clock::time_point) {
   if (!card_) return status(st::kNoCard);
   if (place_ != Place::Ic) return status(st::kIcContact);
   Bytes apdu;
@@ -357,18 +357,18 @@ Bytes Device::card_apdu(Card &c, const Bytes &apdu) {
   }
 }
 
-DeviceReply Device::i25(const Bytes &, Clock::time_point) {
+DeviceReply Device::reset_sam(const Bytes &, Clock::time_point) {
   sam_powered_ = true;
   return {0, {0x3B, 0x63, 0x00, 0x00, 'S', 'A', 'M'}, t(config_.times.ic), 0};
 }
 
-DeviceReply Device::i26(const Bytes &d, Clock::time_point) {
+DeviceReply Device::sam_command(const Bytes &d, Clock::time_point) {
   Bytes apdu;
   if (!sam_powered_ || !unwrap_apdu(d, apdu)) return status(st::kIcCommand);
   return {0, sam_apdu(apdu), t(config_.times.ic), 0};
 }
 
-DeviceReply Device::i27(const Bytes &, Clock::time_point) {
+DeviceReply Device::deactivate_sam(const Bytes &, Clock::time_point) {
   sam_powered_ = false;
   return status(st::kOk);
 }
@@ -496,20 +496,20 @@ DeviceReply Device::value_op(const Bytes &d, bool with_sensor, bool increase) {
   return {0, {}, t(config_.times.rf), 0};
 }
 
-DeviceReply Device::r31(const Bytes &d, Clock::time_point) { return read_block(d, true); }
-DeviceReply Device::r33(const Bytes &d, Clock::time_point) { return read_block(d, false); }
-DeviceReply Device::r32(const Bytes &d, Clock::time_point) { return write_block(d, true); }
-DeviceReply Device::r34(const Bytes &d, Clock::time_point) { return write_block(d, false); }
-DeviceReply Device::r41(const Bytes &d, Clock::time_point) { return value_op(d, true, true); }
-DeviceReply Device::r42(const Bytes &d, Clock::time_point) { return value_op(d, true, false); }
-DeviceReply Device::r43(const Bytes &d, Clock::time_point) { return value_op(d, false, true); }
-DeviceReply Device::r44(const Bytes &d, Clock::time_point) { return value_op(d, false, false); }
+DeviceReply Device::read_rf_block(const Bytes &d, Clock::time_point) { return read_block(d, true); }
+DeviceReply Device::read_rf_block_unsensed(const Bytes &d, Clock::time_point) { return read_block(d, false); }
+DeviceReply Device::write_rf_block(const Bytes &d, Clock::time_point) { return write_block(d, true); }
+DeviceReply Device::write_rf_block_unsensed(const Bytes &d, Clock::time_point) { return write_block(d, false); }
+DeviceReply Device::increase_value(const Bytes &d, Clock::time_point) { return value_op(d, true, true); }
+DeviceReply Device::decrease_value(const Bytes &d, Clock::time_point) { return value_op(d, true, false); }
+DeviceReply Device::increase_value_unsensed(const Bytes &d, Clock::time_point) { return value_op(d, false, true); }
+DeviceReply Device::decrease_value_unsensed(const Bytes &d, Clock::time_point) { return value_op(d, false, false); }
 
 // Sector image, the same for reading ("R36") and writing ("R37"): sector, 0x00, then the
 // sector's data blocks (all but the trailer) with one 0x00 between two blocks: 52 bytes
 // for sectors 0-31 (blocks at 2, 19 and 36), 256 for sectors 32-39. Written images may
 // carry anything in the separator bytes.
-DeviceReply Device::r36(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_sector(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -531,7 +531,7 @@ DeviceReply Device::r36(const Bytes &d, Clock::time_point) {
 
 // The image of "R36". Block 0 of sector 0 is the manufacturer block: its bytes must
 // match what it holds.
-DeviceReply Device::r37(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_sector(const Bytes &d, Clock::time_point) {
   if (d.empty()) return status(st::kBadFrame);
   const int s = d[0];
   const int n = s < 32 ? 3 : 15;
@@ -548,7 +548,7 @@ DeviceReply Device::r37(const Bytes &d, Clock::time_point) {
 }
 
 // New keys for the card's sector: key A, key B (12 bytes) or key A, access, key B (16).
-DeviceReply Device::r54(const Bytes &d, Clock::time_point) {
+DeviceReply Device::change_card_keys(const Bytes &d, Clock::time_point) {
   if (d.size() != 13 && d.size() != 17) return status(st::kBadFrame);
   const int s = d[0];
   if (s >= 40) return status(st::kRfWrite);
@@ -577,39 +577,39 @@ namespace {
 int key_set(std::uint8_t a) { return a == 0 ? 0 : a - 1; }
 }  // namespace
 
-DeviceReply Device::r51(const Bytes &d, Clock::time_point) {
+DeviceReply Device::change_terminal_key(const Bytes &d, Clock::time_point) {
   if (d.size() != 13 || d[0] >= 40) return status(st::kBadFrame);
   std::copy(d.begin() + 1, d.end(), keys_[0][d[0]].begin());
   return status(st::kOk);
 }
 
-DeviceReply Device::r52(const Bytes &d, Clock::time_point) {
+DeviceReply Device::change_all_terminal_keys(const Bytes &d, Clock::time_point) {
   if (d.size() != 12) return status(st::kBadFrame);
   for (auto &k : keys_[0]) std::copy(d.begin(), d.end(), k.begin());
   return status(st::kOk);
 }
 
-DeviceReply Device::r53(const Bytes &d, Clock::time_point) {
+DeviceReply Device::select_key(const Bytes &d, Clock::time_point) {
   if (d.size() != 1 || (d[0] != 1 && d[0] != 2)) return status(st::kBadFrame);
   key_type_ = d[0];
   return status(st::kOk);
 }
 
-DeviceReply Device::r55(const Bytes &d, Clock::time_point) {
+DeviceReply Device::change_key_from_set(const Bytes &d, Clock::time_point) {
   if (d.size() != 14 || d[0] > 3 || d[1] >= 40) return status(st::kBadFrame);
   std::copy(d.begin() + 2, d.end(), keys_[key_set(d[0])][d[1]].begin());
   return status(st::kOk);
 }
 
-DeviceReply Device::r56(const Bytes &d, Clock::time_point) {
+DeviceReply Device::change_all_keys_from_set(const Bytes &d, Clock::time_point) {
   if (d.size() != 13 || d[0] > 3) return status(st::kBadFrame);
   for (auto &k : keys_[key_set(d[0])]) std::copy(d.begin() + 1, d.end(), k.begin());
   return status(st::kOk);
 }
 
-DeviceReply Device::r61(const Bytes &d, Clock::time_point) { return r62(d, {}); }
+DeviceReply Device::detect_rf_card(const Bytes &d, Clock::time_point) { return detect_rf_card_unsensed(d, {}); }
 
-DeviceReply Device::r62(const Bytes &, Clock::time_point) {
+DeviceReply Device::detect_rf_card_unsensed(const Bytes &, Clock::time_point) {
   if (!card_ || place_ != Place::Rf || !card_->media.rf) return status(st::kNoRfCard);
   const auto u = card_->uid();
   return {0, Bytes(u.begin(), u.end()), t(config_.times.rf), 0};
@@ -617,14 +617,14 @@ DeviceReply Device::r62(const Bytes &, Clock::time_point) {
 
 // Key download: R71 opens it (again), R72 stages one key (key set, sector, 12 bytes),
 // R73 stores the staged keys. R72 or R73 without an open download is a sequence error.
-DeviceReply Device::r71(const Bytes &d, Clock::time_point) {
+DeviceReply Device::start_key_download(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   key_download_ = true;
   key_pending_.clear();
   return status(st::kOk);
 }
 
-DeviceReply Device::r72(const Bytes &d, Clock::time_point) {
+DeviceReply Device::download_key(const Bytes &d, Clock::time_point) {
   if (!key_download_) return status(st::kKeySequence);
   if (d.size() != 14 || d[0] > 3 || d[1] >= 40) return status(st::kBadFrame);
   PendingKey k{key_set(d[0]), d[1], {}};
@@ -633,7 +633,7 @@ DeviceReply Device::r72(const Bytes &d, Clock::time_point) {
   return status(st::kOk);
 }
 
-DeviceReply Device::r73(const Bytes &d, Clock::time_point) {
+DeviceReply Device::finish_key_download(const Bytes &d, Clock::time_point) {
   if (!key_download_) return status(st::kKeySequence);
   if (!d.empty()) return status(st::kBadFrame);
   for (const PendingKey &k : key_pending_) keys_[k.set][k.sector] = k.key;
@@ -644,7 +644,7 @@ DeviceReply Device::r73(const Bytes &d, Clock::time_point) {
 
 // ---- Ultralight: 48 pages; pages 0-1 read-only, page 3 one-time (bits only set) ----
 
-DeviceReply Device::u31(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_ultralight_page(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -658,7 +658,7 @@ DeviceReply Device::u31(const Bytes &d, Clock::time_point) {
   return {0, out, t(config_.times.rf), 0};
 }
 
-DeviceReply Device::u32(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_ultralight_page(const Bytes &d, Clock::time_point) {
   if (d.size() != 5) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -678,7 +678,7 @@ DeviceReply Device::u32(const Bytes &d, Clock::time_point) {
 }
 
 // Authentication with the 16-byte key held in pages 44-47.
-DeviceReply Device::u33(const Bytes &d, Clock::time_point) {
+DeviceReply Device::authenticate_ultralight(const Bytes &d, Clock::time_point) {
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
   if (!c) return r;
@@ -687,7 +687,7 @@ DeviceReply Device::u33(const Bytes &d, Clock::time_point) {
   return {0, {}, t(config_.times.rf), 0};
 }
 
-DeviceReply Device::u41(const Bytes &, Clock::time_point) {
+DeviceReply Device::read_ultralight_uid(const Bytes &, Clock::time_point) {
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
   if (!c) return r;
@@ -697,14 +697,14 @@ DeviceReply Device::u41(const Bytes &, Clock::time_point) {
 
 // ---- SL2 ICS20: 28 blocks of 4 bytes ----
 
-DeviceReply Device::s10(const Bytes &, Clock::time_point) {
+DeviceReply Device::read_sl2_serial(const Bytes &, Clock::time_point) {
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
   if (!c) return r;
   return {0, Bytes(c->sl2_serial.begin(), c->sl2_serial.end()), t(config_.times.rf), 0};
 }
 
-DeviceReply Device::s11(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_sl2_block(const Bytes &d, Clock::time_point) {
   if (d.size() != 1) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -715,7 +715,7 @@ DeviceReply Device::s11(const Bytes &d, Clock::time_point) {
   return {0, out, t(config_.times.rf), 0};
 }
 
-DeviceReply Device::s12(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_sl2_block(const Bytes &d, Clock::time_point) {
   if (d.size() != 5) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -725,7 +725,7 @@ DeviceReply Device::s12(const Bytes &d, Clock::time_point) {
   return {0, {}, t(config_.times.rf), 0};
 }
 
-DeviceReply Device::s16(const Bytes &d, Clock::time_point) {
+DeviceReply Device::read_sl2_card(const Bytes &d, Clock::time_point) {
   if (!d.empty()) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -733,7 +733,7 @@ DeviceReply Device::s16(const Bytes &d, Clock::time_point) {
   return {0, Bytes(c->sl2.begin(), c->sl2.end()), t(config_.times.rf * 4), 0};
 }
 
-DeviceReply Device::s17(const Bytes &d, Clock::time_point) {
+DeviceReply Device::write_sl2_card(const Bytes &d, Clock::time_point) {
   if (d.size() != 112) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -745,7 +745,7 @@ DeviceReply Device::s17(const Bytes &d, Clock::time_point) {
 // Direct control: one card command byte and its arguments; the answer starts with the
 // card's flags byte (0x00 = good). 0x20 read block n, 0x21 write block n with 4 bytes,
 // 0x2B system information (serial, block count - 1, block size - 1).
-DeviceReply Device::s19(const Bytes &d, Clock::time_point) {
+DeviceReply Device::sl2_direct(const Bytes &d, Clock::time_point) {
   if (d.empty()) return status(st::kBadFrame);
   Card *c = nullptr;
   DeviceReply r = rf_card(true, c);
@@ -788,21 +788,21 @@ std::uint16_t Device::to_printer() const {
   return jammed_ ? st::kJam : st::kOk;
 }
 
-DeviceReply Device::p10(const Bytes &d, Clock::time_point) {
+DeviceReply Device::print_card(const Bytes &d, Clock::time_point) {
   if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.print);
   card_->printed.emplace_back(d.begin(), std::find(d.begin(), d.end(), 0x00));
   return {0, {}, busy, 0};
 }
 
-DeviceReply Device::p20(const Bytes &, Clock::time_point) {
+DeviceReply Device::erase_card(const Bytes &, Clock::time_point) {
   if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.print);
   card_->printed.clear();
   return {0, {}, busy, 0};
 }
 
-DeviceReply Device::z01(const Bytes &, Clock::time_point) {
+DeviceReply Device::read_printed(const Bytes &, Clock::time_point) {
   if (const auto e = to_printer()) return status(e);
   const int busy = move_to(Place::Print) + t(config_.times.move);
   const auto n = card_->printed.size();

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <iterator>
 #include <thread>
 
 #include "device.hpp"
@@ -27,13 +28,11 @@ namespace tolvex::sim {
 
 namespace {
 
+// The line speed setting of a speed the terminal runs at (checked when the line opens).
 speed_t speed_of(int baud) {
-  switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 57600: return B57600;
-    default: return B38400;
-  }
+  static constexpr speed_t kSpeeds[] = {B9600, B19200, B38400, B57600};
+  static_assert(std::size(kSpeeds) == std::size(kTerminalBauds));
+  return kSpeeds[terminal_baud_index(baud)];
 }
 
 DeviceConfig device_config(const Options &o) {
@@ -90,6 +89,10 @@ bool Simulator::Impl::open_line(std::string *error) {
     close_line();
     return false;
   };
+  if (terminal_baud_index(options.baud) < 0) {
+    errno = EINVAL;
+    return fail("line speed " + std::to_string(options.baud) + " (the terminal runs at 9600, 19200, 38400 or 57600)");
+  }
   if (options.device.empty()) {
     fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return fail("posix_openpt");

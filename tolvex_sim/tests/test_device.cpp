@@ -26,6 +26,17 @@ Bytes cat(Bytes a, const Bytes &b) {
 }
 Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
+// Every code of the command table reaches a handler: none answers "undefined command".
+TEST(Commands, EveryCodeOfTheCommandTableIsHandled) {
+  for (const CommandInfo &c : kCommands) {
+    Device d;
+    EXPECT_NE(d.handle(std::string(c.code), {}, t0).status, st::kUndefined) << c.code;
+  }
+  Device d;
+  EXPECT_EQ(d.handle("C99", {}, t0).status, st::kUndefined);
+  EXPECT_EQ(d.handle("c11", {}, t0).status, st::kUndefined);
+}
+
 TEST(Transport, DrawEjectAndTheCardAtTheExit) {
   DeviceConfig c;
   c.exit_take_ms = -1;

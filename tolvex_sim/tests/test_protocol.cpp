@@ -7,6 +7,7 @@
 #include "engine.hpp"
 #include "faults.hpp"
 #include "frame.hpp"
+#include "tolvex_sim/simulator.hpp"
 
 namespace tolvex::sim {
 namespace {
@@ -28,7 +29,7 @@ TEST(Frame, ReplyFrameLayoutAndBlockCheck) {
   EXPECT_EQ(f[10], 0x00);
   EXPECT_EQ(f[11], 0xAA);
   EXPECT_EQ(f[13], 0x03);
-  EXPECT_EQ(f[14], xor_of(f.data() + 1, f.data() + 14));
+  EXPECT_EQ(f[14], bcc(f.data() + 1, 13));
   // The host's frame for C11 without data is the well-known ten bytes.
   EXPECT_EQ(command_frame("C11", {}), (Bytes{0x01, 0x00, 0x00, 0x03, 0x02, 0x43, 0x31, 0x31, 0x03, 0x41}));
 }
@@ -240,6 +241,24 @@ TEST(Engine, MechanicalTimeDelaysTheReplyAndBaudChangeFollowsIt) {
   EXPECT_TRUE(h.out[1].bytes.empty());
 }
 
+TEST(Line, OpensOnlyAtTheTerminalsSpeeds) {
+  for (const int baud : {9600, 19200, 38400, 57600}) {
+    Options o;
+    o.baud = baud;
+    Simulator sim(o);
+    std::string error;
+    EXPECT_TRUE(sim.start(&error)) << baud << ": " << error;
+  }
+  for (const int baud : {0, 1200, 115200, -9600}) {
+    Options o;
+    o.baud = baud;
+    Simulator sim(o);
+    std::string error;
+    EXPECT_FALSE(sim.start(&error)) << baud;
+    EXPECT_NE(error.find("line speed " + std::to_string(baud)), std::string::npos) << error;
+  }
+}
+
 TEST(Engine, FaultsShapeTheExchange) {
   {
     Host h;  // noack: silence, and the command is not run
@@ -267,9 +286,9 @@ TEST(Engine, FaultsShapeTheExchange) {
     const Bytes r2 = h.take();
     h.send_byte(kNak);
     const Bytes r3 = h.take();
-    EXPECT_NE(r1.back(), xor_of(r1.data() + 1, r1.data() + r1.size() - 1));
-    EXPECT_NE(r2.back(), xor_of(r2.data() + 1, r2.data() + r2.size() - 1));
-    EXPECT_EQ(r3.back(), xor_of(r3.data() + 1, r3.data() + r3.size() - 1));
+    EXPECT_NE(r1.back(), bcc(r1.data() + 1, r1.size() - 2));
+    EXPECT_NE(r2.back(), bcc(r2.data() + 1, r2.size() - 2));
+    EXPECT_EQ(r3.back(), bcc(r3.data() + 1, r3.size() - 2));
   }
   {
     Host h;  // split, late and noise before the reply, noise before the ACK
@@ -284,7 +303,7 @@ TEST(Engine, FaultsShapeTheExchange) {
     h.send_byte(kEnq);
     ASSERT_EQ(h.out.size(), 4u);  // noise + three pieces
     EXPECT_EQ(h.out[0].bytes.size(), 4u);
-    for (std::uint8_t b : h.out[0].bytes) EXPECT_TRUE(b != kSoh && b != kAck && b != kNak && b != kEnq);
+    for (std::uint8_t b : h.out[0].bytes) EXPECT_TRUE(b != kStart && b != kAck && b != kNak && b != kEnq);
     EXPECT_EQ(h.out[1].not_before - h.now, 2500ms);
     EXPECT_GT(h.out[2].gap_ms, 0);
     Bytes joined;

@@ -301,6 +301,11 @@ TOLVEX_API const char *tolvex_port_error(void);
 #define TOLVEX_PORT_CONFIG_FILE 5
 TOLVEX_API int tolvex_resolve_port(const char *name, char *buffer, size_t size);
 
+/* The report text of a result code (TOLVEX_NO_ACK gives "No ACK Error.", TOLVEX_NEGATIVE
+   "Negative Error.") or of a terminal status word (0x2005 gives "No cards."): a static string
+   the caller does not free. NULL for TOLVEX_OK and for every code without a text. */
+TOLVEX_API const char *tolvex_result_text(int code);
+
 /* Directions handed to the trace handler. */
 #define TOLVEX_TRACE_WRITTEN 0 /* bytes the library wrote to the terminal */
 #define TOLVEX_TRACE_READ 1    /* bytes the library read from the terminal */
