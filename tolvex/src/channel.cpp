@@ -47,7 +47,7 @@ Channel::~Channel() {
     if (t_on_io_thread) {
       thread_.detach();  // the program ends from inside a handler on the I/O thread
     } else {
-      thread_.join();
+      waiter_.end_thread(thread_);
     }
   }
   if (t_on_io_thread) waiter_.abandon();
@@ -352,6 +352,8 @@ void Channel::run() {
       if (events.gone) hangup_seen_ = true;
     }
   }
+  guard.unlock();
+  waiter_.thread_ends();
 }
 
 }  // namespace tolvex

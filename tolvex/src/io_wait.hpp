@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 
 #include "exchange_engine.hpp"
 #include "serial_transport.hpp"
@@ -50,6 +51,13 @@ class IoWait {
   // True while a port is included.
   bool watching() const;
 
+  // The I/O thread's last act, without the port's lock.
+  void thread_ends();
+  // Waits for the I/O thread, told to end and woken, to be done. On Windows this runs
+  // while the library is unloaded, when a thread cannot finish exiting: it is waited for
+  // until it has left its loop, and it ends without returning into the library's code.
+  void end_thread(std::thread &thread);
+
   // Sleeps until something happens or the deadline passes (Clock::time_point::max():
   // none). Called by the I/O thread without the port's lock.
   Woken wait(Clock::time_point deadline, Clock::time_point now);
@@ -60,6 +68,7 @@ class IoWait {
 #ifdef _WIN32
   HANDLE wake_event_ = nullptr;
   HANDLE timer_ = nullptr;
+  HANDLE thread_ended_ = nullptr;
   SerialTransport *port_ = nullptr;
   HANDLE port_event_ = nullptr;   // the port's pending event wait
   HANDLE write_event_ = nullptr;  // the port's pending write, while room to write is awaited

@@ -73,6 +73,10 @@ bool IoWait::open() {
   return true;
 }
 
+void IoWait::thread_ends() {}
+
+void IoWait::end_thread(std::thread &thread) { thread.join(); }
+
 void IoWait::wake() {
   if (wake_fd_ < 0) return;
   const std::uint64_t one = 1;

@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <algorithm>
 
 #include "io_wait.hpp"
@@ -12,14 +14,30 @@ enum : std::uint32_t { kPortRead = 1, kPortWrite = 2 };
 IoWait::~IoWait() {
   if (wake_event_ != nullptr) ::CloseHandle(wake_event_);
   if (timer_ != nullptr) ::CloseHandle(timer_);
+  if (thread_ended_ != nullptr) ::CloseHandle(thread_ended_);
 }
 
-void IoWait::abandon() { wake_event_ = timer_ = nullptr; }
+void IoWait::abandon() { wake_event_ = timer_ = thread_ended_ = nullptr; }
 
 bool IoWait::open() {
   if (wake_event_ == nullptr) wake_event_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (timer_ == nullptr) timer_ = ::CreateWaitableTimerW(nullptr, FALSE, nullptr);
-  return wake_event_ != nullptr && timer_ != nullptr;
+  if (thread_ended_ == nullptr) thread_ended_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return wake_event_ != nullptr && timer_ != nullptr && thread_ended_ != nullptr;
+}
+
+void IoWait::thread_ends() {
+  ::SetEvent(thread_ended_);
+  // Straight into the system: whatever is left of the thread runs no code of this library,
+  // which may be unmapped as soon as the event is seen.
+  ::ExitThread(0);
+}
+
+void IoWait::end_thread(std::thread &thread) {
+  // The thread's handle is signalled too when the process ends and has ended it already.
+  HANDLE handles[2] = {thread_ended_, static_cast<HANDLE>(::pthread_gethandle(thread.native_handle()))};
+  ::WaitForMultipleObjects(handles[1] != nullptr ? 2 : 1, handles, FALSE, 10000);
+  thread.detach();
 }
 
 void IoWait::wake() {
