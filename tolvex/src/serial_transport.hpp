@@ -31,9 +31,9 @@ class SerialTransport : public Transport {
   bool hung_up() const override { return hung_up_; }
   void set_hung_up() override { hung_up_ = true; }
 
-  // For the I/O thread's wait, under the port's lock. The event signalled when a
-  // character arrives (the port's event wait is kept pending), or null when there is
-  // nothing to wait for; ready is set when bytes, or a failure, are already here.
+  // For the I/O thread's wait, under the port's lock. The event signalled when a byte
+  // arrives (a one-byte read is kept pending for it), or null when there is nothing to
+  // wait for; ready is set when bytes, or a failure, are already here.
   HANDLE read_event(bool &ready);
   // The event of the write in progress, signalled when it is done; null when none is.
   HANDLE write_event() const { return write_pending_ ? write_ov_.hEvent : nullptr; }
@@ -42,16 +42,17 @@ class SerialTransport : public Transport {
 
  private:
   bool fail(std::string &error, const std::string &text);
-  // True once the event wait (or write) in progress is no longer in progress.
-  bool finish_event_wait(bool &failed);
+  // True once the one-byte read (or the write) in progress is no longer in progress.
+  bool finish_first_read();
   bool finish_write();
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  OVERLAPPED event_ov_{};
+  OVERLAPPED first_ov_{};  // the pending one-byte read the I/O thread sleeps on
   OVERLAPPED read_ov_{};
   OVERLAPPED write_ov_{};
-  DWORD event_mask_ = 0;
-  bool event_pending_ = false;
+  std::uint8_t first_byte_ = 0;
+  bool first_pending_ = false;
+  bool have_first_ = false;  // first_byte_ holds a byte not yet handed over
   bool write_pending_ = false;
   bool hung_up_ = false;
   bool broken_ = false;

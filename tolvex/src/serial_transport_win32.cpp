@@ -44,14 +44,14 @@ void configure(DCB &dcb, const LineSettings &s) {
 SerialTransport::SerialTransport() {
   // Manual-reset events, one per kind of overlapped operation; they live as long as this
   // object, so a wait on them never meets a closed handle.
-  event_ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  first_ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   read_ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   write_ov_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 SerialTransport::~SerialTransport() {
   close();
-  if (event_ov_.hEvent != nullptr) ::CloseHandle(event_ov_.hEvent);
+  if (first_ov_.hEvent != nullptr) ::CloseHandle(first_ov_.hEvent);
   if (read_ov_.hEvent != nullptr) ::CloseHandle(read_ov_.hEvent);
   if (write_ov_.hEvent != nullptr) ::CloseHandle(write_ov_.hEvent);
 }
@@ -74,7 +74,7 @@ bool SerialTransport::open(const std::string &path, const LineSettings &s, std::
     return fail(error, "stop bits code " + std::to_string(s.stop_bits) + " not supported with " +
                            std::to_string(s.byte_size) + " data bits");
   }
-  if (event_ov_.hEvent == nullptr || read_ov_.hEvent == nullptr || write_ov_.hEvent == nullptr) {
+  if (first_ov_.hEvent == nullptr || read_ov_.hEvent == nullptr || write_ov_.hEvent == nullptr) {
     return fail(error, "CreateEvent failed");
   }
 
@@ -85,13 +85,15 @@ bool SerialTransport::open(const std::string &path, const LineSettings &s, std::
     return fail(error, path + ": " + (e == ERROR_ACCESS_DENIED ? std::string("port is in use") : system_text(e)));
   }
   const auto refused = [&] { return fail(error, path + ": " + system_text(::GetLastError())); };
-  // The I/O thread sleeps on the wait for a received character (or a line error).
-  if (!::SetCommMask(handle_, EV_RXCHAR | EV_ERR)) return refused();
   if (!::SetupComm(handle_, 4096, 4096)) return refused();
   ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  // Reads hand over what the driver holds and never wait.
+  // A read hands over what the driver holds at once; when it holds nothing, a read stays
+  // pending until the first byte comes (or a second passes). The I/O thread sleeps on a
+  // pending one-byte read; every other read asks only for bytes already held.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = 1000;
   timeouts.WriteTotalTimeoutMultiplier = 19200 / s.baud;
   timeouts.WriteTotalTimeoutConstant = 1000;
   if (!::SetCommTimeouts(handle_, &timeouts)) return refused();
@@ -108,12 +110,11 @@ bool SerialTransport::open(const std::string &path, const LineSettings &s, std::
 void SerialTransport::close() {
   if (handle_ == INVALID_HANDLE_VALUE) return;
   // Operations in progress end before their buffers and the handle go.
-  ::SetCommMask(handle_, 0);  // ends the event wait
   ::CancelIoEx(handle_, nullptr);
   DWORD n = 0;
-  if (event_pending_) ::GetOverlappedResult(handle_, &event_ov_, &n, TRUE);
+  if (first_pending_) ::GetOverlappedResult(handle_, &first_ov_, &n, TRUE);
   if (write_pending_) ::GetOverlappedResult(handle_, &write_ov_, &n, TRUE);
-  event_pending_ = write_pending_ = false;
+  first_pending_ = write_pending_ = have_first_ = false;
   ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   ::CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
@@ -123,64 +124,63 @@ void SerialTransport::close() {
 // no failure of a read or a write is one a later call could get past, so any failure
 // marks the port broken and the next read reports the line gone.
 
-long SerialTransport::read(std::uint8_t *buffer, std::size_t max) {
-  if (!is_open() || hung_up_) return 0;
-  if (broken_) return -1;
-  // Asks for no more than the driver holds, so the read completes at once whatever the
-  // driver makes of the timeouts.
-  DWORD errors = 0;
-  COMSTAT status{};
-  if (!::ClearCommError(handle_, &errors, &status)) {
-    broken_ = true;
-    return -1;
-  }
-  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(max, status.cbInQue));
-  if (want == 0) return 0;
+bool SerialTransport::finish_first_read() {
+  if (!first_pending_) return true;
   DWORD n = 0;
-  if (!::ReadFile(handle_, buffer, want, &n, &read_ov_) &&
-      (::GetLastError() != ERROR_IO_PENDING || !::GetOverlappedResult(handle_, &read_ov_, &n, TRUE))) {
+  if (!::GetOverlappedResult(handle_, &first_ov_, &n, FALSE)) {
+    if (::GetLastError() == ERROR_IO_INCOMPLETE) return false;
     broken_ = true;
-    return -1;
   }
-  return static_cast<long>(n);
+  first_pending_ = false;
+  have_first_ = n == 1;
+  return true;
 }
 
-// True once the event wait is no longer pending; failed says whether it ended in failure.
-bool SerialTransport::finish_event_wait(bool &failed) {
-  failed = false;
-  if (!event_pending_) return true;
-  DWORD n = 0;
-  if (!::GetOverlappedResult(handle_, &event_ov_, &n, FALSE)) {
-    if (::GetLastError() == ERROR_IO_INCOMPLETE) return false;
-    failed = true;
+long SerialTransport::read(std::uint8_t *buffer, std::size_t max) {
+  if (!is_open() || hung_up_) return 0;
+  // While the one-byte read is pending nothing has come: it takes the first byte.
+  if (!finish_first_read() || max == 0) return 0;
+  std::size_t got = 0;
+  if (have_first_) {
+    buffer[got++] = first_byte_;
+    have_first_ = false;
   }
-  event_pending_ = false;
-  return true;
+  // Asks for no more than the driver holds, so the read completes at once.
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!broken_ && !::ClearCommError(handle_, &errors, &status)) broken_ = true;
+  const DWORD want = broken_ ? 0 : static_cast<DWORD>(std::min<std::size_t>(max - got, status.cbInQue));
+  if (want > 0) {
+    DWORD n = 0;
+    if (!::ReadFile(handle_, buffer + got, want, &n, &read_ov_) &&
+        (::GetLastError() != ERROR_IO_PENDING || !::GetOverlappedResult(handle_, &read_ov_, &n, TRUE))) {
+      broken_ = true;
+    }
+    got += n;
+  }
+  if (got == 0 && broken_) return -1;
+  return static_cast<long>(got);
 }
 
 HANDLE SerialTransport::read_event(bool &ready) {
   ready = false;
   if (!is_open() || hung_up_) return nullptr;
-  // A wait that ended in failure is no proof the port is gone (the system ends waits of
-  // its own accord too): the port is read, which tells, and the wait begins again.
-  bool failed = false;
-  if (finish_event_wait(failed) && !broken_) {
-    ready = failed;
-    event_mask_ = 0;
-    if (::WaitCommEvent(handle_, &event_mask_, &event_ov_)) {
-      ready = true;  // it has happened already
-    } else if (::GetLastError() == ERROR_IO_PENDING) {
-      event_pending_ = true;
-    } else {
-      broken_ = true;  // refused outright
-    }
+  if (!finish_first_read()) return first_ov_.hEvent;
+  if (have_first_ || broken_) {
+    ready = true;
+    return nullptr;
   }
-  // Bytes that came after the last read and before the wait began raise no event.
-  DWORD errors = 0;
-  COMSTAT status{};
-  if (!::ClearCommError(handle_, &errors, &status)) broken_ = true;
-  ready = ready || broken_ || status.cbInQue > 0;
-  return event_pending_ ? event_ov_.hEvent : nullptr;
+  DWORD n = 0;
+  if (::ReadFile(handle_, &first_byte_, 1, &n, &first_ov_)) {
+    have_first_ = n == 1;
+    ready = true;  // a byte, or a read that ended at once: either way, read
+  } else if (::GetLastError() == ERROR_IO_PENDING) {
+    first_pending_ = true;
+  } else {
+    broken_ = true;
+    ready = true;
+  }
+  return first_pending_ ? first_ov_.hEvent : nullptr;
 }
 
 bool SerialTransport::finish_write() {

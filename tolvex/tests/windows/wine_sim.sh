@@ -15,8 +15,8 @@ case "$1" in
     export WINEPREFIX=$2
     loader=$3
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v "$4" /d "$5" /f >/dev/null
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
     ;;
   run)
     sim=$2
