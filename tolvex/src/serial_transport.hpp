@@ -88,4 +88,11 @@ class SerialTransport : public Transport {
 
 #endif
 
+// A failed open: the reason, and the port closed again.
+inline bool SerialTransport::fail(std::string &error, const std::string &text) {
+  error = text;
+  close();
+  return false;
+}
+
 }  // namespace tolvex

@@ -56,12 +56,6 @@ SerialTransport::~SerialTransport() {
   if (write_ov_.hEvent != nullptr) ::CloseHandle(write_ov_.hEvent);
 }
 
-bool SerialTransport::fail(std::string &error, const std::string &text) {
-  error = text;
-  close();
-  return false;
-}
-
 bool SerialTransport::open(const std::string &path, const LineSettings &s, std::string &error) {
   close();
   if (s.baud == 0) return fail(error, "baud rate 0 not supported");
