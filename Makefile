@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build bootstrap asan tsan bench deb fuzz soak clean
+.PHONY: run test build bootstrap asan tsan bench deb fuzz soak windows clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -57,6 +57,21 @@ soak: bootstrap
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target tolvex_soak
 	build/default/bench/tolvex_soak
+
+# tolvex.dll and tolvex_cli.exe for 64-bit and 32-bit Windows, cross-built with mingw-w64,
+# tested under wine against the (Linux) simulator, and packaged as
+# build/windows/tolvex-VERSION-win64.zip and -win32.zip.
+windows: bootstrap
+	@scripts/bootstrap windows
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target tolvex_sim tolvex_cli
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	ctest --preset windows -j $(JOBS)
+	cmake --preset windows32
+	cmake --build --preset windows32 -j $(JOBS)
+	ctest --preset windows32 -j $(JOBS)
+	scripts/package-windows
 
 clean:
 	rm -rf build

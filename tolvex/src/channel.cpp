@@ -1,15 +1,11 @@
 #include "channel.hpp"
 
+#ifndef _WIN32
 #include <pthread.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,34 +18,6 @@ namespace {
 
 // True on the I/O thread: the destructor must not wait for the thread it runs on.
 thread_local bool t_on_io_thread = false;
-
-// What each registered descriptor of the I/O thread's set stands for.
-enum WatchTag : std::uint32_t { kWakeTag = 0, kTimerTag = 1, kPortTag = 2 };
-
-bool watch(int epoll_fd, int op, int fd, std::uint32_t events, WatchTag tag) {
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u32 = tag;
-  return ::epoll_ctl(epoll_fd, op, fd, &ev) == 0;
-}
-
-// Sleeps on the set until something is ready or the timeout (none: nullptr) runs out.
-int wait_for(int epoll_fd, epoll_event *events, int max, const timespec *timeout) {
-  // Timeouts in nanoseconds, as drains on a real port are awaited in steps of 20 us; a
-  // kernel (or a sandbox) without that call gets milliseconds, rounded up.
-  static std::atomic<bool> precise{true};
-  if (precise.load(std::memory_order_relaxed)) {
-    const int n = ::epoll_pwait2(epoll_fd, events, max, timeout, nullptr);
-    if (n >= 0 || (errno != ENOSYS && errno != EPERM)) return n;
-    precise.store(false, std::memory_order_relaxed);
-  }
-  int ms = -1;
-  if (timeout != nullptr) {
-    const long long up = timeout->tv_sec * 1000LL + (timeout->tv_nsec + 999999) / 1000000;
-    ms = static_cast<int>(std::min<long long>(INT_MAX, up));
-  }
-  return ::epoll_wait(epoll_fd, events, max, ms);
-}
 
 std::uint64_t nanoseconds_of(Clock::time_point t) {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
@@ -79,12 +47,10 @@ Channel::~Channel() {
     if (t_on_io_thread) {
       thread_.detach();  // the program ends from inside a handler on the I/O thread
     } else {
-      thread_.join();
+      waiter_.end_thread(thread_);
     }
   }
-  if (wake_fd_ >= 0 && !t_on_io_thread) ::close(wake_fd_);
-  if (timer_fd_ >= 0 && !t_on_io_thread) ::close(timer_fd_);
-  if (epoll_fd_ >= 0 && !t_on_io_thread) ::close(epoll_fd_);
+  if (t_on_io_thread) waiter_.abandon();
   if (trace_file_ != nullptr && !t_on_io_thread) std::fclose(trace_file_);
 }
 
@@ -105,32 +71,11 @@ const char *Channel::port_error() {
   return copy.c_str();
 }
 
-void Channel::wake() {
-  if (wake_fd_ < 0) return;
-  const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
-}
+void Channel::wake() { waiter_.wake(); }
 
 bool Channel::ensure_thread_locked() {
   if (thread_.joinable()) return true;
-  if (wake_fd_ < 0) {
-    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd_ < 0) return false;
-  }
-  if (timer_fd_ < 0) {
-    timer_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-    if (timer_fd_ < 0) return false;
-  }
-  if (epoll_fd_ < 0) {
-    epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_fd_ < 0) return false;
-    if (!watch(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, EPOLLIN, kWakeTag) ||
-        !watch(epoll_fd_, EPOLL_CTL_ADD, timer_fd_, EPOLLIN, kTimerTag)) {
-      ::close(epoll_fd_);
-      epoll_fd_ = -1;
-      return false;
-    }
-  }
+  if (!waiter_.open()) return false;
   try {
     thread_ = std::thread([this] { run(); });
   } catch (...) {
@@ -139,43 +84,17 @@ bool Channel::ensure_thread_locked() {
   return true;
 }
 
-void Channel::watch_port_locked() {
-  const int fd = transport_.is_open() && !transport_.hung_up() ? transport_.readable_fd() : -1;
-  const std::uint32_t events = EPOLLIN | (link_.wants_writable() ? EPOLLOUT : 0u);
-  if (fd == watched_fd_ && (fd < 0 || events == watched_events_)) return;
-  if (watched_fd_ >= 0 && fd != watched_fd_) {
-    watch(epoll_fd_, EPOLL_CTL_DEL, watched_fd_, 0, kPortTag);
-    watched_fd_ = -1;
-  }
-  if (fd < 0) return;
-  const int op = watched_fd_ == fd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-  if (watch(epoll_fd_, op, fd, events, kPortTag)) {
-    watched_fd_ = fd;
-    watched_events_ = events;
-  }
-}
-
 void Channel::arm_timer_locked(Clock::time_point at, Clock::time_point now) {
   // A timer still to fire before this deadline wakes the I/O thread in time: it then
   // sleeps again until the deadline it finds.
   if (at == Clock::time_point::max() || (timer_at_ > now && timer_at_ <= at)) return;
   timer_at_ = at;
-  // The steady clock is CLOCK_MONOTONIC; a zero time would disarm the timer instead.
-  const auto ns = std::max<long long>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count());
-  itimerspec when{};
-  when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-  when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-  ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+  waiter_.arm_timer(at, now);
 }
 
 void Channel::close_locked() {
   if (!transport_.is_open()) return;
-  // Out of the set before the descriptor closes: a copy of it held elsewhere (a child
-  // between fork and exec) would otherwise keep it registered.
-  if (watched_fd_ >= 0) {
-    watch(epoll_fd_, EPOLL_CTL_DEL, watched_fd_, 0, kPortTag);
-    watched_fd_ = -1;
-  }
+  waiter_.forget_port();
   transport_.close();
   ++generation_;
 }
@@ -371,7 +290,9 @@ void Channel::dispatch_trace(const std::vector<TraceBlock> &blocks, const std::v
 }
 
 void Channel::run() {
+#ifndef _WIN32
   ::pthread_setname_np(::pthread_self(), "tolvex-io");
+#endif
   t_on_io_thread = true;
   std::vector<TraceBlock> blocks;
   std::vector<std::uint8_t> bytes;
@@ -404,22 +325,14 @@ void Channel::run() {
       finished = true;
       prc_no = publish(engine_.outcome());
     }
-    watch_port_locked();
-    const bool port_watched = watched_fd_ >= 0;
+    waiter_.watch(transport_, link_.wants_writable());
+    const bool port_watched = waiter_.watching();
     const unsigned generation = generation_;
-    const Clock::time_point wake_at = link_.next_wake();
-    timespec timeout{};
-    timespec *timeout_ptr = nullptr;
     // A timer still to fire by then wakes the thread in time, which spares the wait a
     // timeout of its own each time it sleeps.
+    const Clock::time_point wake_at = link_.next_wake();
     const bool timer_in_time = timer_at_ > now && timer_at_ <= wake_at;
-    if (wake_at != Clock::time_point::max() && !timer_in_time) {
-      const auto left = std::max(Clock::duration::zero(), wake_at - now);
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-      timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
-      timeout.tv_nsec = static_cast<long>(ns % 1000000000);
-      timeout_ptr = &timeout;
-    }
+    const Clock::time_point deadline = timer_in_time ? Clock::time_point::max() : wake_at;
     blocks.swap(trace_blocks_);
     bytes.swap(trace_bytes_);
     trace_blocks_.clear();
@@ -431,25 +344,16 @@ void Channel::run() {
     if (!blocks.empty()) dispatch_trace(blocks, bytes);
     for (int i = 0; i < report.overflows; ++i) show_message("m_QueueRead FULL!");
     if (finished) notify_completion(prc_no);
-    epoll_event events[3];
-    const int ready = wait_for(epoll_fd_, events, 3, timeout_ptr);
-    bool port_readable = false;
-    bool port_gone = false;
-    for (int i = 0; i < ready; ++i) {
-      if (events[i].data.u32 == kPortTag) {
-        port_readable = (events[i].events & EPOLLIN) != 0;
-        port_gone = (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
-        continue;
-      }
-      std::uint64_t count = 0;
-      (void)!::read(events[i].data.u32 == kWakeTag ? wake_fd_ : timer_fd_, &count, sizeof count);
-    }
+    const IoWait::Woken woken = waiter_.wait(deadline, now);
     guard.lock();
     if (port_watched && generation == generation_) {
-      readable = port_readable;
-      if (port_gone) hangup_seen_ = true;
+      const IoWait::PortEvents events = waiter_.port_events(woken);
+      readable = events.readable;
+      if (events.gone) hangup_seen_ = true;
     }
   }
+  guard.unlock();
+  waiter_.thread_ends();
 }
 
 }  // namespace tolvex

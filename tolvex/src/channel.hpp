@@ -12,6 +12,7 @@
 
 #include "exchange_engine.hpp"
 #include "exchange_link.hpp"
+#include "io_wait.hpp"
 #include "serial_transport.hpp"
 
 namespace tolvex {
@@ -57,7 +58,6 @@ class Channel {
 
   void run();
   bool ensure_thread_locked();
-  void watch_port_locked();
   void arm_timer_locked(Clock::time_point at, Clock::time_point now);
   void wake();
   void close_locked();
@@ -80,13 +80,9 @@ class Channel {
   unsigned generation_ = 0;  // one per open and close, so a stale wait result is ignored
   std::thread thread_;
   bool shutdown_ = false;
-  int wake_fd_ = -1;   // wakes the I/O thread: a stop, a close, a finished start, unloading
-  int timer_fd_ = -1;  // wakes it at the first deadline of a command started by the caller
-  // The I/O thread sleeps on this set: the wake and timer descriptors, and the port while
-  // it is open and not hung up, registered once rather than handed over at every sleep.
-  int epoll_fd_ = -1;
-  int watched_fd_ = -1;           // the port's descriptor in the set, or -1
-  std::uint32_t watched_events_ = 0;
+  // Where the I/O thread sleeps: woken by a stop, a close, a finished start or unloading,
+  // by the timer at the first deadline of a command started by the caller, or by the port.
+  IoWait waiter_;
   Clock::time_point timer_at_{};  // when the timer fires; a later deadline needs no new arming
   int pending_overflows_ = 0;
   bool stop_pending_ = false;

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "tolvex/tolvex.h"
 
 namespace tolvex {
@@ -34,7 +38,12 @@ void show_message(const char *text) {
   if (fn != nullptr) {
     fn(text, ctx);
   } else {
+#ifdef _WIN32
+    // A modal box of its own, callable from any thread (the I/O thread has no window).
+    ::MessageBoxA(nullptr, text, "tolvex", MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_SETFOREGROUND);
+#else
     std::fprintf(stderr, "%s\n", text);
+#endif
   }
 }
 

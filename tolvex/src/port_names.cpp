@@ -26,6 +26,7 @@ const char *non_empty_env(const char *variable) {
   return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
+#ifndef _WIN32
 // Reads the file whole; empty when it is missing or unreadable (no file means no lines).
 // Anything beyond 1 MiB is not a hand-written port list and is left unread.
 std::string read_small_file(const std::string &path) {
@@ -53,6 +54,8 @@ void report_once(const std::string &path, const std::vector<std::string> &proble
     if (is_new) show_message(text.c_str());
   }
 }
+
+#endif
 
 }  // namespace
 
@@ -109,6 +112,13 @@ std::optional<unsigned> com_number(const char *name) {
 
 std::optional<ResolvedPort> resolve_port(const char *name) {
   if (name == nullptr || name[0] == '\0') return std::nullopt;
+#ifdef _WIN32
+  // The system names its ports itself: "COMn" opens \\.\COMn, the form that reaches COM10
+  // and above too, and a name already in that form is used as it stands.
+  if (std::strncmp(name, "\\\\.\\", 4) == 0) return ResolvedPort{name, PortSource::path};
+  if (!com_number(name)) return std::nullopt;
+  return ResolvedPort{std::string("\\\\.\\") + name, PortSource::fallback};
+#else
   if (name[0] == '/') return ResolvedPort{name, PortSource::path};
   const std::optional<unsigned> n = com_number(name);
   if (!n) return std::nullopt;
@@ -124,6 +134,7 @@ std::optional<ResolvedPort> resolve_port(const char *name) {
     }
   }
   return ResolvedPort{"/dev/ttyS" + std::to_string(*n - 1), PortSource::fallback};
+#endif
 }
 
 std::optional<std::string> device_path_for(const char *name) {

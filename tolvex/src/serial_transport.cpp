@@ -61,12 +61,6 @@ bool is_pty_slave(int fd) {
 
 }  // namespace
 
-bool SerialTransport::fail(std::string &error, const std::string &text) {
-  error = text;
-  close();
-  return false;
-}
-
 bool SerialTransport::open(const std::string &path, const LineSettings &s, std::string &error) {
   close();
   const std::optional<speed_t> speed = speed_for(s.baud);

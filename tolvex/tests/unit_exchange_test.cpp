@@ -11,7 +11,7 @@
 #include "exchange_engine.hpp"
 #include "exchange_link.hpp"
 #include "memory_transport.hpp"
-#include "pty_peer.hpp"
+#include "frames.hpp"
 
 namespace tolvex::test {
 namespace {

@@ -116,6 +116,9 @@ std::atomic<bench::AgingEngine *> g_engine{nullptr};
 std::atomic<int> g_interrupts{0};
 
 extern "C" void on_interrupt(int) {
+#ifdef _WIN32
+  std::signal(SIGINT, &on_interrupt);  // the C runtime resets the handler on each delivery
+#endif
   bench::AgingEngine *engine = g_engine.load();
   if (engine == nullptr) return;
   if (g_interrupts.fetch_add(1) == 0) {
@@ -190,16 +193,24 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
 
   g_interrupts.store(0);
   g_engine.store(&engine);
+#ifdef _WIN32
+  void (*previous)(int) = std::signal(SIGINT, &on_interrupt);
+#else
   struct sigaction action {};
   struct sigaction previous {};
   action.sa_handler = &on_interrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &previous);
+#endif
 
   bench::AgingSummary summary;
   engine.run(&summary);
 
+#ifdef _WIN32
+  std::signal(SIGINT, previous);
+#else
   sigaction(SIGINT, &previous, nullptr);
+#endif
   g_engine.store(nullptr);
 
   for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";

@@ -12,16 +12,30 @@
 
 #include <tolvex/protocol.hpp>
 
+#include <tolvex/tolvex.h>
+
 #include "aging_command.hpp"
 #include "commands.hpp"
 #include "invocation.hpp"
 #include "ports.hpp"
-#include "serial_ports.hpp"
 #include "session.hpp"
+#ifndef _WIN32
+#include "serial_ports.hpp"
+#endif
 
 namespace {
 
 using namespace tolvex::cli;
+
+#ifdef _WIN32
+constexpr const char *kPortHelp = "serial port: COMn or \\\\.\\COMn";
+constexpr const char *kPortNames = "\nCOMn names: the system's own COM ports (tolvex_cli ports lists them).\n";
+#else
+constexpr const char *kPortHelp = "serial port: a device path or COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>)";
+constexpr const char *kPortNames =
+    "\nCOMn names: $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf\n"
+    "(default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>.\n";
+#endif
 
 std::string command_list() {
   std::ostringstream os;
@@ -41,9 +55,8 @@ std::string command_list() {
   os << "\nThe aging run:\n" << aging_usage();
   os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
         "'view hex' / 'view string' switch the report view.\n"
-        "\nCOMn names: $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf\n"
-        "(default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>.\n"
-        "Exit status: 0 success, 1 the command failed or the port could not be opened,\n"
+     << kPortNames
+     << "Exit status: 0 success, 1 the command failed or the port could not be opened,\n"
         "2 bad command line or script (nothing is sent).\n";
   return os.str();
 }
@@ -85,7 +98,7 @@ int main(int argc, char **argv) {
   std::string view = "string";
   std::string script;
   bool keep_going = false;
-  auto *port = app.add_option("--port", options.port, "serial port: a device path or COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>)")
+  auto *port = app.add_option("--port", options.port, kPortHelp)
                    ->capture_default_str();
   app.add_option("--baud", options.baud, "line speed")
       ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(tolvex::kTerminalBauds), std::end(tolvex::kTerminalBauds))))
@@ -108,8 +121,15 @@ int main(int argc, char **argv) {
   }
   options.view_mode = view_mode_from_text(view);
   // The library reads this when it is first used, which is after this point.
+#ifdef _WIN32
+  // A console tool: the library's messages go to standard error, as on Linux, not to a box.
+  tolvex_set_message_handler([](const char *text, void *) { std::fprintf(stderr, "%s\n", text); }, nullptr);
+  if (!trace.empty()) ::_putenv_s("TOLVEX_TRACE", trace.c_str());
+  if (ports->parsed()) return list_ports(std::cout, {});
+#else
   if (!trace.empty()) ::setenv("TOLVEX_TRACE", trace.c_str(), 1);
   if (ports->parsed()) return list_ports(std::cout, tolvex::bench::device_root_from_environment());
+#endif
 
   const std::vector<std::string> words = app.remaining();
   if (!script.empty() && !words.empty()) {

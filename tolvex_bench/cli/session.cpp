@@ -7,6 +7,12 @@
 
 #if TOLVEX_CLI_WITH_SIM
 #include <tolvex_sim/simulator.hpp>
+#else
+// A build without the simulator never makes one; the session's pointer to it still
+// needs a complete type to be destroyed.
+namespace tolvex::sim {
+class Simulator {};
+}  // namespace tolvex::sim
 #endif
 
 namespace tolvex::cli {
