@@ -148,12 +148,47 @@ class AgingPageTest : public QObject {
     QVERIFY(csv.startsWith(QDir::current().absoluteFilePath(QStringLiteral("aging-records/aging-"))));
     const QList<QByteArray> rows = benchtest::read_file(csv).trimmed().split('\n');
     QCOMPARE(rows.size(), 4);
-    QCOMPARE(rows[0], QByteArray("time,cycle,kind,steps,card"));
-    QVERIFY(rows[2].endsWith(",2,MS,C31:0 M33:0 M31:0x2203 C34:0,captured"));
+    QCOMPARE(rows[0], QByteArray("time,cycle,kind,steps,card,cause"));
+    QVERIFY(rows[2].endsWith(",2,MS,C31:0 M33:0 M31:0x2203 C34:0,captured,counted error"));
     const QByteArray summary = benchtest::read_file(QString(csv).replace(QStringLiteral(".csv"), QStringLiteral(".txt")));
     QVERIFY(summary.contains("Cycles: 3 of 3\n"));
     QVERIFY(summary.contains("Track 1: 1 counted, 33.33%, 0 other\n"));
     QVERIFY(summary.contains("Ended: all cycles done\n"));
+    QVERIFY(summary.contains("Track 1 first failure: cycle 2 at "));
+    // The status line says how the run ended; its tooltip is the whole summary.
+    QCOMPARE(child<QLabel>(page, "labelStatus")->text(), QStringLiteral("Ended: all cycles done"));
+    QVERIFY(child<QLabel>(page, "labelStatus")->toolTip().contains(QStringLiteral("Captured: 1 (counted error 1, ")));
+    QVERIFY(messages.all.isEmpty());
+  }
+
+  void plotStaysBoundedOverALongRun() {
+    benchtest::RecordingMessages messages;
+    CTolvexBenchDlg dialog;
+    CAging *page = aging(dialog);
+    constexpr int kCycles = 3000;
+    child<QLineEdit>(page, "editCount")->setText(QString::number(kCycles));
+    // One counted error early on, so that the rate falls across the whole run.
+    child<QCheckBox>(page, "checkWrite1")->setChecked(true);
+    QVERIFY(terminal_.sim().add_fault("M33:status=0x2202#10"));
+    terminal_.sim().set_stacker(1, 100);
+    int refills = 0;
+    connect(child<QLineEdit>(page, "editRemain"), &QLineEdit::textChanged, this, [&](const QString &) {
+      if (terminal_.sim().stacker_cards(1) < 10) {
+        terminal_.sim().set_stacker(1, 100);
+        ++refills;
+      }
+    });
+    child<QPushButton>(page, "buttonStart")->click();
+    QCOMPARE(child<QLineEdit>(page, "editRemain")->text(), QStringLiteral("0"));
+    QVERIFY(refills > 0);
+
+    // At most a few hundred points per medium, from the start of the run to its last cycle.
+    auto *series = qobject_cast<QLineSeries *>(child<QChartView>(page, "chartRates")->chart()->series().at(0));
+    QVERIFY2(series->count() > 100 && series->count() <= 201, qPrintable(QString::number(series->count())));
+    QCOMPARE(series->at(series->count() - 1).x(), double(kCycles));
+    QVERIFY(qAbs(series->at(series->count() - 1).y() - 100.0 / kCycles) < 1e-9);
+    for (int k = 1; k < series->count(); ++k) QVERIFY(series->at(k).x() > series->at(k - 1).x());
+    QCOMPARE(child<QProgressBar>(page, "progressCycles")->value(), kCycles);
     QVERIFY(messages.all.isEmpty());
   }
 
