@@ -8,22 +8,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "aging_engine.hpp"
 #include "completion_wait.hpp"
+#include "run_figures.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace tb = tolvex::bench;
 
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using tolvex::benchmarks::thread_cpu_seconds;
 
 // Waits on the library's notifications and adds up the time spent waiting.
 class TimedHost final : public tb::StepHost {
