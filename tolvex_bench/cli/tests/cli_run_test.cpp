@@ -397,4 +397,58 @@ TEST(CliAging, RecordIsCompleteUpToTheLastCycleAfterKill9) {
   std::filesystem::remove_all(dir);
 }
 
+#ifdef TOLVEX_SIM_PROGRAM
+TEST(CliAging, HeldCardIsSaidOnceAndTheRunGoesOn) {
+  // The simulator program with nobody at its exit until SIGUSR1.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  std::vector<std::string> args = {TOLVEX_SIM_PROGRAM, "--instant", "--exit-take", "-1"};
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t sim = 0;
+  ASSERT_EQ(posix_spawn(&sim, TOLVEX_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string path;
+  char c = 0;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') path += c;
+  ASSERT_FALSE(path.empty());
+
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  bool taken = false;
+  const CliRun r = spawn_cli({"--port", path, "--baud", "38400", "aging", "--count", "2", "--pause", "0", "--record", dir},
+                             [&](pid_t, const std::string &out) {
+                               if (!taken && out.find("card at the exit since ") != std::string::npos) {
+                                 kill(sim, SIGUSR1);
+                                 taken = true;
+                               }
+                             });
+  kill(sim, SIGTERM);
+  waitpid(sim, nullptr, 0);
+  close(fds[0]);
+  EXPECT_EQ(r.status, 0) << r.out;
+  const auto count = [&r](const std::string &text) {
+    std::size_t n = 0;
+    for (std::size_t at = r.out.find(text); at != std::string::npos; at = r.out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("card at the exit since "), 1u) << r.out;
+  EXPECT_EQ(count("card at the exit taken after "), 1u) << r.out;
+  // The first draw, the first refused one and the one that ends the hold.
+  EXPECT_EQ(count(" COMMAND: Card move from stacker\n"), 3u) << r.out;
+  const std::vector<std::string> rows = csv_rows(dir);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(rows[1].find(",2,MS,C31:0x2006*"), std::string::npos) << rows[1];
+  EXPECT_NE(rows[1].find("s C31:0 C33:0,ejected,"), std::string::npos) << rows[1];
+  std::filesystem::remove_all(dir);
+}
+#endif
+
 }  // namespace

@@ -100,8 +100,9 @@ class TestHost final : public StepHost {
   explicit TestHost(std::vector<std::wstring> &messages) : messages_(messages) {}
   bool wait(const std::function<bool()> &collected) override { return completion.wait(collected); }
   void message(std::wstring_view text) override { messages_.emplace_back(text); }
-  void report(const std::wstring &) override {}
+  void report(const std::wstring &text) override { reports.push_back(text.substr(0, text.find(L'\n'))); }
   CompletionWait completion;
+  std::vector<std::wstring> reports;  // the first line of each
 
  private:
   std::vector<std::wstring> &messages_;
@@ -349,7 +350,10 @@ TEST_F(AgingRun, CardLeftAtTheExitHoldsALaterCycle) {
   EXPECT_EQ(controls_.remains, (std::vector<std::int32_t>{2, 1, 0}));
 
   // The three refused draws are one held step, said once when it begins and once when
-  // it ends, the draws a short wait apart.
+  // it ends, the draws a short wait apart; the first refused draw and the one that
+  // ends the hold are reported.
+  const std::wstring draw = std::wstring(name_line("C31"));
+  EXPECT_EQ(std::count(host_.reports.begin(), host_.reports.end(), draw), 3);
   ASSERT_EQ(controls_.cycles.size(), 2u);
   const std::vector<AgingStep> &steps = controls_.cycles[1].steps;
   ASSERT_EQ(steps.size(), 3u);
