@@ -3,8 +3,6 @@
 // folder and its output read line by line. Prints the calling thread's own time per
 // cycle over the first and the last 1000 cycles and the resident memory after each
 // stretch. Usage: [cycles], default 100000.
-#include <tolvex_sim/simulator.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,21 +46,10 @@ class RemainWatch final : public std::streambuf {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const int cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
-  if (cycles <= 0) {
-    std::fprintf(stderr, "usage: %s [cycles]\n", argv[0]);
-    return 2;
-  }
-  tolvex::sim::Options options;
-  options.instant = true;
-  options.stacker_cards[0] = cycles;
-  options.stacker_capacity = cycles + 1;
-  tolvex::sim::Simulator sim(options);
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "simulated terminal: %s\n", error.c_str());
-    return 1;
-  }
+  const int cycles = tolvex::benchmarks::cycles_argument(argc, argv, 100000);
+  if (cycles == 0) return 2;
+  const auto sim = tolvex::benchmarks::stocked_simulator(cycles);
+  if (!sim) return 1;
   char folder_template[] = "/tmp/bench_aging_cli_XXXXXX";
   const char *folder = mkdtemp(folder_template);
   if (folder == nullptr) return 1;
@@ -72,7 +59,7 @@ int main(int argc, char **argv) {
   std::ostream out(&watch);
   std::ostringstream err;
   tolvex::cli::SessionOptions session;
-  session.port = sim.path();
+  session.port = sim->path();
   session.baud = 38400;
   const std::vector<std::string> words = {"--count", std::to_string(cycles), "--write", "1", "--read", "1",
                                           "--pause", "0", "--record", folder};

@@ -1,16 +1,53 @@
-// Figures the aging benchmarks print: the calling thread's CPU time, the process's
-// resident memory, and the cost of the first and the last stretch of a long run.
+// What the aging benchmarks share: the run's length from the command line, a simulated
+// terminal stocked for it, and the figures they print (the calling thread's CPU time,
+// the process's resident memory, the cost of the first and the last stretch of a run).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <string>
+
+#include <tolvex/tolvex.h>
+#include <tolvex_sim/simulator.hpp>
 
 #include <unistd.h>
 
 namespace tolvex::benchmarks {
+
+// Cycles to run: the first argument, else `fallback`; 0 after a usage line when the
+// argument is no positive number.
+inline int cycles_argument(int argc, char **argv, int fallback) {
+  const int cycles = argc > 1 ? std::atoi(argv[1]) : fallback;
+  if (cycles <= 0) std::fprintf(stderr, "usage: %s [cycles]\n", argv[0]);
+  return cycles > 0 ? cycles : 0;
+}
+
+// The instantly answering simulated terminal with a card in stacker 1 for every cycle
+// (each draw takes a fresh one), started; null after saying why when it did not start.
+inline std::unique_ptr<sim::Simulator> stocked_simulator(int cycles) {
+  sim::Options options;
+  options.instant = true;
+  options.stacker_cards[0] = cycles;
+  options.stacker_capacity = cycles + 1;
+  auto terminal = std::make_unique<sim::Simulator>(options);
+  std::string error;
+  if (!terminal->start(&error)) {
+    std::fprintf(stderr, "simulated terminal: %s\n", error.c_str());
+    return nullptr;
+  }
+  return terminal;
+}
+
+// Opens the library's port to `terminal`; false after saying why.
+inline bool open_port(const sim::Simulator &terminal) {
+  if (EnablePort(terminal.path().c_str(), 8, 0, 0, 38400, 0) != 0) return true;
+  std::fprintf(stderr, "EnablePort: %s\n", tolvex_port_error());
+  return false;
+}
 
 inline double clock_seconds(clockid_t clock) {
   timespec ts{};

@@ -12,57 +12,23 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-
-#include <tolvex/tolvex.h>
-#include <tolvex_sim/simulator.hpp>
 
 #include "aging_engine.hpp"
 #include "aging_page.hpp"
-#include "message_service.hpp"
+#include "printed_messages.hpp"
 #include "my_tab_ctrl.hpp"
 #include "run_figures.hpp"
 #include "tolvex_bench_dlg.hpp"
 
-namespace {
-
-class PrintedMessages final : public tolvex::bench::ui::MessageService {
- public:
-  QMessageBox::StandardButton show(const tolvex::bench::ui::Message &message) override {
-    std::fprintf(stderr, "message: %s\n", message.text.toUtf8().constData());
-    ++count;
-    return QMessageBox::Ok;
-  }
-  int count = 0;
-};
-
-}  // namespace
-
 int main(int argc, char **argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  const int cycles = argc > 1 ? std::atoi(argv[1]) : 100000;
-  if (cycles <= 0) {
-    std::fprintf(stderr, "usage: %s [cycles]\n", argv[0]);
-    return 2;
-  }
-  tolvex::sim::Options options;
-  options.instant = true;
-  options.stacker_cards[0] = cycles;
-  options.stacker_capacity = cycles + 1;
-  tolvex::sim::Simulator sim(options);
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "simulated terminal: %s\n", error.c_str());
-    return 1;
-  }
-  ::setenv("TOLVEX_COM1", sim.path().c_str(), 1);
-  if (EnablePort("COM1", 8, 0, 0, 38400, 0) == 0) {
-    std::fprintf(stderr, "EnablePort: %s\n", tolvex_port_error());
-    return 1;
-  }
+  const int cycles = tolvex::benchmarks::cycles_argument(argc, argv, 100000);
+  if (cycles == 0) return 2;
+  const auto sim = tolvex::benchmarks::stocked_simulator(cycles);
+  if (!sim || !tolvex::benchmarks::open_port(*sim)) return 1;
 
   QApplication app(argc, argv);
-  PrintedMessages messages;
+  tolvex::benchmarks::PrintedMessages messages;
   tolvex::bench::ui::set_message_service(&messages);
   QTemporaryDir records;
   bool met = false;
