@@ -184,8 +184,8 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   app.add_flag("--no-rotate", no_rotate, "keep the track texts as they are");
   app.add_option("--ic-text", ic_text, "IC text (upper case)")->capture_default_str();
   app.add_option("--rf-value", rf_text, "RF value (its leading decimal number)")->capture_default_str();
-  app.add_option("--record", o.record, "write the run's record into this folder")->capture_default_str();
-  app.add_flag("--no-record", o.no_record, "write no record");
+  auto *record = app.add_option("--record", o.record, "write the run's record into this folder")->capture_default_str();
+  app.add_flag("--no-record", o.no_record, "write no record")->excludes(record);
   app.add_option("--pause", o.pause_ms, "pause after each cycle in ms")->check(CLI::Range(0, 3600000))->capture_default_str();
 
   std::vector<std::string> reversed(words.rbegin(), words.rend());

@@ -257,6 +257,7 @@ TEST(CliAging, ExitStatuses) {
       {"--count 1 --write 4", 2, "", "--write"},
       {"--kind ms", 2, "", "--count"},
       {"--count 1 --ic-text " + std::string(251, 'A'), 2, "", "--ic-text is longer than 250 bytes"},
+      {"--count 1 --record here --no-record", 2, "", "--record excludes --no-record"},
   };
   char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
   const char *dir = mkdtemp(dir_template);

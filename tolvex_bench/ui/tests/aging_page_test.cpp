@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +22,8 @@
 #include "command_runner.hpp"
 #include "my_tab_ctrl.hpp"
 #include "tolvex_bench_dlg.hpp"
+
+#include <tolvex/tolvex.h>
 
 using benchtest::child;
 
@@ -190,6 +193,38 @@ class AgingPageTest : public QObject {
     for (int k = 1; k < series->count(); ++k) QVERIFY(series->at(k).x() > series->at(k - 1).x());
     QCOMPARE(child<QProgressBar>(page, "progressCycles")->value(), kCycles);
     QVERIFY(messages.all.isEmpty());
+  }
+
+  void heldCardShowsInTheStatusLine() {
+    // A terminal where nobody takes the card at the exit until told.
+    benchtest::SimTerminal held(-1);
+    QVERIFY(held.start());
+    QVERIFY(benchtest::open_port_to(held, 2));
+    benchtest::RecordingMessages messages;
+    CTolvexBenchDlg dialog;
+    CAging *page = aging(dialog);
+    child<QLineEdit>(page, "editCount")->setText(QStringLiteral("2"));
+    QLabel *status = child<QLabel>(page, "labelStatus");
+    QStringList shown;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+      if (shown.isEmpty() || shown.back() != status->text()) shown << status->text();
+      if (status->text().startsWith(QStringLiteral("card at the exit since "))) held.sim().take_card();
+    });
+    poll.start(20);
+    child<QPushButton>(page, "buttonStart")->click();
+    poll.stop();
+    QCOMPARE(child<QLineEdit>(page, "editRemain")->text(), QStringLiteral("0"));
+    QVERIFY2(shown.filter(QRegularExpression(QStringLiteral("^card at the exit since \\d\\d:\\d\\d:\\d\\d$"))).size() == 1,
+             qPrintable(shown.join(QLatin1Char('|'))));
+    QCOMPARE(status->text(), QStringLiteral("Ended: all cycles done"));
+    // The cycle's row has the hold as one step.
+    const QList<QByteArray> rows = benchtest::read_file(page->record_path()).trimmed().split('\n');
+    QCOMPARE(rows.size(), 3);
+    QVERIFY2(rows[2].contains(",2,MS,C31:0x2006*"), rows[2].constData());
+    QVERIFY(messages.all.isEmpty());
+    DisablePort();
+    QVERIFY(benchtest::open_port_to(terminal_));
   }
 
   void stopStartAndTabRuleDuringARun() {
