@@ -127,7 +127,8 @@ class AgingControls {
   virtual void show_error_texts(const std::array<std::wstring, 5> &texts) = 0;
   // A modal message ("Packet Frame Error", "Input The Data", ...).
   virtual void message(std::wstring_view text) = 0;
-  // The pause after each cycle; the page keeps its window live through it.
+  // The pause after each cycle, and the wait between two draws while a card is held at
+  // the exit; the page keeps its window live through it.
   virtual void pause(std::chrono::milliseconds duration) = 0;
 
   // Progress, for the record and the plot.
