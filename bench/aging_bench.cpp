@@ -2,28 +2,19 @@
 // answering simulated terminal, with the pause between cycles set to 0. Prints the
 // bench's own time per cycle, which leaves out the time spent waiting for the
 // terminal's answers; the target is under 1 ms.
-#include <tolvex/tolvex.h>
-#include <tolvex_sim/simulator.hpp>
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
-#include <string>
 
 #include "aging_engine.hpp"
 #include "completion_wait.hpp"
+#include "run_figures.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace tb = tolvex::bench;
 
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using tolvex::benchmarks::thread_cpu_seconds;
 
 // Waits on the library's notifications and adds up the time spent waiting.
 class TimedHost final : public tb::StepHost {
@@ -84,26 +75,10 @@ class Controls final : public tb::AgingControls {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const int cycles = argc > 1 ? std::atoi(argv[1]) : 1000;
-  if (cycles <= 0) {
-    std::fprintf(stderr, "usage: %s [cycles]\n", argv[0]);
-    return 2;
-  }
-  tolvex::sim::Options options;
-  options.instant = true;
-  // Enough cards for every cycle (each draw takes a fresh one).
-  options.stacker_cards[0] = cycles;
-  options.stacker_capacity = cycles + 1;
-  tolvex::sim::Simulator sim(options);
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "simulated terminal: %s\n", error.c_str());
-    return 1;
-  }
-  if (EnablePort(sim.path().c_str(), 8, 0, 0, 38400, 0) == 0) {
-    std::fprintf(stderr, "EnablePort: %s\n", tolvex_port_error());
-    return 1;
-  }
+  const int cycles = tolvex::benchmarks::cycles_argument(argc, argv, 1000);
+  if (cycles == 0) return 2;
+  const auto sim = tolvex::benchmarks::stocked_simulator(cycles);
+  if (!sim || !tolvex::benchmarks::open_port(*sim)) return 1;
 
   TimedHost host;
   tb::CommandStep step(host);

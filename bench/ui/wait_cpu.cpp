@@ -13,26 +13,9 @@
 #include <tolvex/tolvex.h>
 #include <tolvex_sim/simulator.hpp>
 
-#include "message_service.hpp"
+#include "printed_messages.hpp"
+#include "run_figures.hpp"
 #include "tolvex_bench_dlg.hpp"
-
-namespace {
-
-double seconds(clockid_t clock) {
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-class PrintedMessages final : public tolvex::bench::ui::MessageService {
- public:
-  QMessageBox::StandardButton show(const tolvex::bench::ui::Message &message) override {
-    std::fprintf(stderr, "message: %s\n", message.text.toUtf8().constData());
-    return QMessageBox::Ok;
-  }
-};
-
-}  // namespace
 
 int main(int argc, char **argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -54,7 +37,7 @@ int main(int argc, char **argv) {
   }
 
   QApplication app(argc, argv);
-  PrintedMessages messages;
+  tolvex::benchmarks::PrintedMessages messages;
   tolvex::bench::ui::set_message_service(&messages);
   int status = 0;
   {
@@ -64,11 +47,11 @@ int main(int argc, char **argv) {
     std::printf("bench_ui_wait: \"From ST\" with the reply held back %d ms, %d rounds\n", kLateMs, kRounds);
     double worst = 0.0;
     for (int round = 1; round <= kRounds; ++round) {
-      const double wall0 = seconds(CLOCK_MONOTONIC);
-      const double cpu0 = seconds(CLOCK_THREAD_CPUTIME_ID);
+      const double wall0 = tolvex::benchmarks::clock_seconds(CLOCK_MONOTONIC);
+      const double cpu0 = tolvex::benchmarks::clock_seconds(CLOCK_THREAD_CPUTIME_ID);
       from_st->click();
-      const double cpu = seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
-      const double wall = seconds(CLOCK_MONOTONIC) - wall0;
+      const double cpu = tolvex::benchmarks::clock_seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+      const double wall = tolvex::benchmarks::clock_seconds(CLOCK_MONOTONIC) - wall0;
       const double share = 100.0 * cpu / wall;
       worst = std::max(worst, share);
       std::printf("  round %d: wait %.0f ms, UI thread CPU %.3f ms = %.4f %% of a core, result %d\n", round,

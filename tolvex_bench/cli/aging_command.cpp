@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <csignal>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -32,7 +33,9 @@ struct AgingOptions {
   bool rotate = true;
   std::wstring ic_text;
   std::wstring rf_text;
-  std::string record;
+  std::string record = "aging-records";
+  bool no_record = false;
+  int pause_ms = 300;
 };
 
 // The run's choices are fixed for the whole run; the texts rotate as on the page.
@@ -74,8 +77,9 @@ class CliControls final : public bench::AgingControls {
   }
 
   void run_started(std::int32_t) override {
-    if (o_.record.empty()) return;
-    record_.emplace(o_.record, bench::AgingRecord::Clock::now());
+    start_ = bench::AgingRecord::Clock::now();
+    if (o_.no_record) return;
+    record_.emplace(o_.record, start_);
     record_->begin();
     warn_if_needed();
   }
@@ -85,10 +89,21 @@ class CliControls final : public bench::AgingControls {
     warn_if_needed();
   }
   void run_finished(const bench::AgingSummary &summary) override {
+    const auto end = bench::AgingRecord::Clock::now();
+    summary_ = bench::summary_text(summary, start_, end);
     if (!record_) return;
-    record_->finish(summary, bench::AgingRecord::Clock::now());
+    record_->finish(summary, end);
     if (!warn_if_needed()) err_ << "tolvex_cli: aging record: " << record_->csv_path().string() << "\n";
   }
+  void card_held(bench::AgingRecord::Clock::time_point since) override {
+    out_ << bench::held_text(since) << "\n" << std::flush;
+  }
+  void hold_ended(const bench::AgingStep &held) override {
+    out_ << bench::hold_ended_text(held) << "\n" << std::flush;
+  }
+
+  // The run's summary once it has ended.
+  const std::string &summary() const { return summary_; }
 
   const std::array<std::wstring, 5> &errors() const { return errors_; }
   std::function<bool()> abandoned_;
@@ -109,9 +124,14 @@ class CliControls final : public bench::AgingControls {
   // Until the first error check the page shows its labels alone.
   std::array<std::wstring, 5> errors_ = {L"Track1: ", L"Track2: ", L"Track3: ", L"IC: ", L"RF: "};
   std::optional<bench::AgingRecord> record_;
+  bench::AgingRecord::Clock::time_point start_;
+  std::string summary_;
 };
 
 // The engine the interrupt handler talks to; only atomic stores happen in the handler.
+// Ctrl-C, a kill (SIGTERM) and a closed session (SIGHUP) all ask the run to stop after
+// its cycle, so that the card leaves the transport and the summary is written; a second
+// one gives up at once.
 std::atomic<bench::AgingEngine *> g_engine{nullptr};
 std::atomic<int> g_interrupts{0};
 
@@ -140,10 +160,13 @@ std::wstring upper(std::string_view text) {
 
 std::string aging_usage() {
   return "  aging --kind ms|ic|rf --count N [--write 1,2,3] [--read 1,2,3] [--all-read] [--no-stacker]\n"
-         "        [--no-eject] [--no-rotate] [--ic-text TEXT] [--rf-value V] [--record DIR]\n"
-         "                                                      the bench's aging run (Ctrl-C stops after the\n"
-         "                                                      cycle, a second Ctrl-C at once); exit 0 when\n"
-         "                                                      all cycles were done, 1 when it ended early\n";
+         "        [--no-eject] [--no-rotate] [--ic-text TEXT] [--rf-value V] [--pause MS]\n"
+         "        [--record DIR | --no-record]\n"
+         "                                                      the bench's aging run, its record in\n"
+         "                                                      aging-records/ unless told otherwise (Ctrl-C,\n"
+         "                                                      SIGTERM or SIGHUP stop after the cycle, a second\n"
+         "                                                      one at once); exit 0 when all cycles were done,\n"
+         "                                                      1 when it ended early\n";
 }
 
 int run_aging(const SessionOptions &options, const std::vector<std::string> &words, std::ostream &out,
@@ -164,7 +187,9 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   app.add_flag("--no-rotate", no_rotate, "keep the track texts as they are");
   app.add_option("--ic-text", ic_text, "IC text (upper case)")->capture_default_str();
   app.add_option("--rf-value", rf_text, "RF value (its leading decimal number)")->capture_default_str();
-  app.add_option("--record", o.record, "write the run's record into this folder");
+  auto *record = app.add_option("--record", o.record, "write the run's record into this folder")->capture_default_str();
+  app.add_flag("--no-record", o.no_record, "write no record")->excludes(record);
+  app.add_option("--pause", o.pause_ms, "pause after each cycle in ms")->check(CLI::Range(0, 3600000))->capture_default_str();
 
   std::vector<std::string> reversed(words.rbegin(), words.rend());
   try {
@@ -188,33 +213,47 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   if (!session.open_port()) return kExitFailed;
   CliControls controls(o, out, err);
   bench::AgingEngine engine(session.step(), controls);
+  engine.set_pause(std::chrono::milliseconds(o.pause_ms));
   controls.abandoned_ = [&engine] { return engine.abandon_requested(); };
   session.set_abandon_check([&engine] { return engine.abandon_requested(); });
 
   g_interrupts.store(0);
   g_engine.store(&engine);
 #ifdef _WIN32
-  void (*previous)(int) = std::signal(SIGINT, &on_interrupt);
+  // Windows has no SIGHUP or SIGPIPE; Ctrl-C and a terminate request stop the run.
+  static constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+  void (*previous[std::size(kStopSignals)])(int) {};
+  for (std::size_t k = 0; k < std::size(kStopSignals); ++k) previous[k] = std::signal(kStopSignals[k], &on_interrupt);
 #else
+  static constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction action {};
-  struct sigaction previous {};
+  struct sigaction previous[std::size(kStopSignals)] {};
   action.sa_handler = &on_interrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous);
+  for (std::size_t k = 0; k < std::size(kStopSignals); ++k) sigaction(kStopSignals[k], &action, &previous[k]);
+  // Output to a closed session fails instead of ending the program before the card is out.
+  struct sigaction ignore {};
+  struct sigaction previous_pipe {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous_pipe);
 #endif
 
   bench::AgingSummary summary;
   engine.run(&summary);
 
 #ifdef _WIN32
-  std::signal(SIGINT, previous);
+  for (std::size_t k = 0; k < std::size(kStopSignals); ++k) std::signal(kStopSignals[k], previous[k]);
 #else
-  sigaction(SIGINT, &previous, nullptr);
+  for (std::size_t k = 0; k < std::size(kStopSignals); ++k) sigaction(kStopSignals[k], &previous[k], nullptr);
 #endif
   g_engine.store(nullptr);
 
   for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
+  out << controls.summary();
   out.flush();
+#ifndef _WIN32
+  sigaction(SIGPIPE, &previous_pipe, nullptr);
+#endif
   return summary.end == bench::AgingEnd::Completed ? kExitOk : kExitFailed;
 }
 

@@ -1,6 +1,7 @@
 #include "aging_engine.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include <tolvex/tolvex.h>
 
@@ -29,6 +30,16 @@ std::wstring too_long(const std::wstring &name, const std::string &text, std::si
   return name + L" text is longer than " + std::to_wstring(max) + L" bytes";
 }
 
+AgingFailure failure_of(const AgingStep &step, std::uint32_t cycle) {
+  AgingFailure f;
+  f.cycle = cycle;
+  f.when = std::chrono::system_clock::now();
+  std::copy_n(step.code, 3, f.code);
+  f.result = step.result;
+  f.sent = step.sent;
+  return f;
+}
+
 // The run stops here; caught by run().
 struct RunEnded {
   AgingEnd why;
@@ -46,6 +57,16 @@ std::wstring_view end_text(AgingEnd end) {
     case AgingEnd::TextTooLong: return L"a text does not fit its buffer";
     case AgingEnd::CardInside: return L"a card was already in the terminal";
     case AgingEnd::Abandoned: return L"abandoned";
+  }
+  return L"";
+}
+
+std::wstring_view cause_text(CaptureCause cause) {
+  switch (cause) {
+    case CaptureCause::None: break;
+    case CaptureCause::CountedError: return L"counted error";
+    case CaptureCause::BadValueBlock: return L"bad value block";
+    case CaptureCause::AllReadSplit: return L"All Read split error";
   }
   return L"";
 }
@@ -95,6 +116,10 @@ bool AgingEngine::run(AgingSummary *summary) {
       }
     } catch (const RunEnded &ended) {
       summary_.end = ended.why;
+      // A run ended by a command's answer (or its not being started) names that command.
+      const bool by_command =
+          ended.why == AgingEnd::OtherError || ended.why == AgingEnd::FrameError || ended.why == AgingEnd::CardInside;
+      if (by_command && !current_.steps.empty()) summary_.ended_by = failure_of(current_.steps.back(), current_.number);
       if (current_.number != 0) controls_.cycle_finished(current_, stats_);
     }
     stopped_.store(1);
@@ -148,9 +173,19 @@ StepResult AgingEngine::send(const char *code, const CommandStep::Starter &start
 std::uint8_t AgingEngine::check(std::uint8_t item, std::uint32_t c) {
   const std::uint8_t verdict = stats_.check(item, c, step_.state().result);
   if (verdict == AgingStats::kOtherError) ++summary_.other[item - 1];
-  if (verdict == AgingStats::kCardError) cycle_error_ = true;
+  if (verdict == AgingStats::kCardError) mark_capture(CaptureCause::CountedError);
+  if (verdict != AgingStats::kNoError && !current_.steps.empty()) {
+    const AgingFailure f = failure_of(current_.steps.back(), c);
+    if (summary_.first_failure[item - 1].cycle == 0) summary_.first_failure[item - 1] = f;
+    summary_.last_failure[item - 1] = f;
+  }
   controls_.show_error_texts(stats_.texts());
   return verdict;
+}
+
+void AgingEngine::mark_capture(CaptureCause cause) {
+  cycle_error_ = true;
+  if (current_.cause == CaptureCause::None || cause < current_.cause) current_.cause = cause;
 }
 
 void AgingEngine::check_or_end(std::uint8_t item, std::uint32_t c) {
@@ -165,6 +200,7 @@ void AgingEngine::cycle(std::int32_t i, bool all_read) {
   current_ = AgingCycle{};
   current_.number = c;
   current_.kind = kind;
+  const auto began = std::chrono::steady_clock::now();
 
   draw(i, kind);
   switch (kind) {
@@ -173,6 +209,11 @@ void AgingEngine::cycle(std::int32_t i, bool all_read) {
     case AgingKind::Rf: rf_cycle(c); break;
   }
   finish_cycle();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+  if (summary_.longest_cycle == 0 || took > summary_.longest) {
+    summary_.longest_cycle = c;
+    summary_.longest = took;
+  }
   current_.complete = true;
   controls_.cycle_finished(current_, stats_);
   current_ = AgingCycle{};
@@ -181,16 +222,45 @@ void AgingEngine::cycle(std::int32_t i, bool all_read) {
 
 void AgingEngine::draw(std::int32_t i, AgingKind kind) {
   const auto destination = static_cast<std::uint8_t>(kind == AgingKind::Ms ? 1 : kind == AgingKind::Ic ? 2 : 3);
-  // A card left in the terminal holds the run until it is taken; only a draw that was
-  // really sent is repeated, so a draw left out never spins on an old result.
+  // A card left at the exit holds the run until it is taken, whatever STOP says; only a
+  // draw that was really sent is repeated, so a draw left out never spins on an old
+  // result. The repetition is one held step, its draws a short wait apart and
+  // reported once.
+  std::optional<std::size_t> held;
+  std::chrono::steady_clock::time_point since;
+  struct Reporting {
+    CommandStep &step;
+    ~Reporting() { step.set_reporting(true); }
+  } reporting{step_};
   for (;;) {
-    if (!controls_.stacker() || !controls_.eject_capture()) return;
-    if (send("C31", [destination] { return card_stk_mov(0, destination); }, L"Frame Error") !=
-        StepResult::Reported) {
-      return;
+    if (!controls_.stacker() || !controls_.eject_capture()) break;
+    const StepResult r = send("C31", [destination] { return card_stk_mov(0, destination); }, L"Frame Error");
+    if (r != StepResult::Reported || step_.state().result != kCardInside) {
+      // The draw that ends a hold is reported as usual.
+      if (held && r == StepResult::Reported) {
+        step_.set_reporting(true);
+        step_.report();
+      }
+      break;
     }
-    if (step_.state().result != kCardInside) return;
     if (i == 0) end(AgingEnd::CardInside);
+    if (!held) {
+      held = current_.steps.size() - 1;
+      since = std::chrono::steady_clock::now();
+      step_.set_reporting(false);
+      controls_.card_held(std::chrono::system_clock::now());
+    } else {
+      current_.steps.pop_back();
+    }
+    AgingStep &step = current_.steps[*held];
+    ++step.repeats;
+    step.held = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since);
+    if (hold_interval_.count() > 0) controls_.pause(hold_interval_);
+  }
+  if (held) {
+    AgingStep &step = current_.steps[*held];
+    step.held = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since);
+    controls_.hold_ended(step);
   }
 }
 
@@ -233,7 +303,7 @@ void AgingEngine::all_tracks_read(std::uint32_t c) {
     controls_.set_read_text(k + 1, k < parts.filled ? shown(to_wide(parts.tracks[static_cast<std::size_t>(k)]))
                                                     : std::wstring(L"ERROR"));
   }
-  if (parts.frame_error != 0) cycle_error_ = true;
+  if (parts.frame_error != 0) mark_capture(CaptureCause::AllReadSplit);
   // Any verdict goes on to the cycle end here.
   check(AgingStats::kAllTracks, c);
 }
@@ -310,7 +380,7 @@ void AgingEngine::rf_cycle(std::uint32_t c) {
     controls_.set_rf_output(std::to_wstring(*balance));
   } else {
     controls_.set_rf_output(L"ERROR");
-    cycle_error_ = true;
+    mark_capture(CaptureCause::BadValueBlock);
   }
 }
 
@@ -319,7 +389,9 @@ void AgingEngine::finish_cycle() {
   const bool capture = cycle_error_;
   const StepResult r = capture ? send("C34", [] { return card_capture(); }, L"Frame Error")
                                : send("C33", [] { return card_eject(); }, L"Frame Error");
-  if (r == StepResult::Reported) current_.card = capture ? AgingCycle::Card::Captured : AgingCycle::Card::Ejected;
+  if (r != StepResult::Reported) return;
+  current_.card = capture ? AgingCycle::Card::Captured : AgingCycle::Card::Ejected;
+  if (capture) ++summary_.captured[static_cast<std::size_t>(current_.cause) - 1];
 }
 
 }  // namespace tolvex::bench

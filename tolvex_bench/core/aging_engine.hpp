@@ -38,11 +38,28 @@ std::wstring_view end_text(AgingEnd end);
 // "MS", "IC", "RF".
 std::wstring_view kind_text(AgingKind kind);
 
+// Why a cycle's card goes to the capture box; the first reason of the cycle that is
+// highest in this order is kept.
+enum class CaptureCause : std::uint8_t {
+  None,
+  CountedError,   // a counted card error
+  BadValueBlock,  // the RF block read back is no value block
+  AllReadSplit,   // the "All Read" answer lacks a track separator
+};
+inline constexpr std::size_t kCaptureCauses = 3;
+
+// "counted error", "bad value block", "All Read split error"; empty for None.
+std::wstring_view cause_text(CaptureCause cause);
+
 // One command of a cycle as it went.
 struct AgingStep {
   char code[3] = {0, 0, 0};
   int result = 0;      // the reconciled result code after the wait
   bool sent = true;    // false when the export returned process number 0
+  // A draw refused because a card waits at the exit, repeated until it is taken: the
+  // refused draws and how long the card was held (0 for every other step).
+  std::uint32_t repeats = 0;
+  std::chrono::milliseconds held{0};
 };
 
 // One cycle, for the record and the plot.
@@ -51,7 +68,17 @@ struct AgingCycle {
   AgingKind kind = AgingKind::Ms;
   std::vector<AgingStep> steps;
   enum class Card : std::uint8_t { Ejected, Captured, Left } card = Card::Left;
+  CaptureCause cause = CaptureCause::None;  // why the card was, or was to be, captured
   bool complete = false;     // false when the run ended inside this cycle
+};
+
+// A failing command: where and when, what it was and what it answered (cycle 0: none).
+struct AgingFailure {
+  std::uint32_t cycle = 0;
+  std::chrono::system_clock::time_point when{};
+  char code[3] = {0, 0, 0};
+  int result = 0;
+  bool sent = true;
 };
 
 // The run's outcome.
@@ -63,6 +90,15 @@ struct AgingSummary {
   std::wstring message;            // the message shown when the run ended with one
   std::array<std::uint32_t, 5> counted{};  // track 1, 2, 3, IC, RF
   std::array<std::uint32_t, 6> other{};    // other errors per item: track 1, 2, 3, IC, RF, all tracks
+  // The first and the last command with a non-zero result per item, as `other`.
+  std::array<AgingFailure, 6> first_failure{};
+  std::array<AgingFailure, 6> last_failure{};
+  // Cards captured, by cause: counted error, bad value block, "All Read" split error.
+  std::array<std::uint32_t, kCaptureCauses> captured{};
+  std::uint32_t longest_cycle = 0;        // its number, 0 before the first cycle ended
+  std::chrono::milliseconds longest{0};   // from the draw to the eject or capture
+  // For a run that ended early on a command: that command (cycle 0 otherwise).
+  AgingFailure ended_by;
 };
 
 // What the run reads from the page and shows on it. Tracks are numbered 1 to 3.
@@ -91,13 +127,19 @@ class AgingControls {
   virtual void show_error_texts(const std::array<std::wstring, 5> &texts) = 0;
   // A modal message ("Packet Frame Error", "Input The Data", ...).
   virtual void message(std::wstring_view text) = 0;
-  // The pause after each cycle; the page keeps its window live through it.
+  // The pause after each cycle, and the wait between two draws while a card is held at
+  // the exit; the page keeps its window live through it.
   virtual void pause(std::chrono::milliseconds duration) = 0;
 
   // Progress, for the record and the plot.
   virtual void run_started(std::int32_t /*count*/) {}
   virtual void cycle_finished(const AgingCycle & /*cycle*/, const AgingStats & /*stats*/) {}
   virtual void run_finished(const AgingSummary & /*summary*/) {}
+  // A card waits at the exit and holds the draw since `since`; said once per hold.
+  virtual void card_held(std::chrono::system_clock::time_point /*since*/) {}
+  // The hold is over (the card was taken, or the draw was left out): the held step with
+  // its refused draws and the time held.
+  virtual void hold_ended(const AgingStep & /*held*/) {}
 };
 
 // The page's texts when it opens; the command line's defaults too.
@@ -139,6 +181,8 @@ class AgingEngine {
 
   // The pause after each cycle (300 ms); 0 skips it.
   void set_pause(std::chrono::milliseconds pause) { pause_ = pause; }
+  // The wait between two draws while a card is held at the exit (100 ms).
+  void set_hold_interval(std::chrono::milliseconds interval) { hold_interval_ = interval; }
 
   const AgingStats &stats() const { return stats_; }
 
@@ -152,6 +196,7 @@ class AgingEngine {
   void track_read(int track, std::uint32_t c);
   void all_tracks_read(std::uint32_t c);
   void finish_cycle();
+  void mark_capture(CaptureCause cause);
 
   StepResult send(const char *code, const CommandStep::Starter &start, std::wstring_view failure_text);
   std::uint8_t check(std::uint8_t item, std::uint32_t c);
@@ -166,10 +211,11 @@ class AgingEngine {
   AgingControls &controls_;
   AgingStats stats_;
   std::chrono::milliseconds pause_{300};
+  std::chrono::milliseconds hold_interval_{100};
   std::atomic<std::uint8_t> stopped_{1};
   std::atomic<bool> abandon_{false};
   bool running_ = false;
-  bool cycle_error_ = false;
+  bool cycle_error_ = false;  // the card is to be captured
   AgingCycle current_;
   AgingSummary summary_;
 };

@@ -42,7 +42,7 @@ bool CommandStep::collect() {
 }
 
 StepResult CommandStep::wait_and_report() {
-  const int view_mode = host_.view_mode();
+  view_mode_ = host_.view_mode();
   state_.response.fill(0);
 
   ++depth_;
@@ -61,16 +61,19 @@ StepResult CommandStep::wait_and_report() {
   }
   // Named after the bench's process-number variable, as engineers know the message.
   if (state_.response_prc_no != state_.gb_prc_no) host_.message(L"gb_prc_no Error");
+  if (reporting_) report();
+  return StepResult::Reported;
+}
 
+void CommandStep::report() {
   Outcome outcome;
   std::copy_n(state_.code, 3, outcome.code);
   outcome.result = state_.result;
   outcome.length = state_.length;
   outcome.response = state_.response.data();
   outcome.capacity = state_.response.size();
-  outcome.view_mode = view_mode;
+  outcome.view_mode = view_mode_;
   host_.report(builder_.build(outcome));
-  return StepResult::Reported;
 }
 
 }  // namespace tolvex::bench

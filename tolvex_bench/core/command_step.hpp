@@ -69,6 +69,12 @@ class CommandStep {
   // Waits running now; more than one when a handler run inside a wait started a command.
   int wait_depth() const { return depth_; }
 
+  // Off: outcomes are still reconciled and checked but not reported, e.g. for a command
+  // repeated many times over whose first report said it all.
+  void set_reporting(bool on) { reporting_ = on; }
+  // Reports the outcome in the state (the last one waited for).
+  void report();
+
   // How outcomes are collected (chk_res unless replaced).
   void set_collector(Collector collector) { collect_ = std::move(collector); }
 
@@ -80,6 +86,8 @@ class CommandStep {
   ReportBuilder builder_;
   Collector collect_;
   int depth_ = 0;
+  bool reporting_ = true;
+  int view_mode_ = 0;  // read at the start of the last wait
 };
 
 }  // namespace tolvex::bench

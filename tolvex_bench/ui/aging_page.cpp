@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGraphicsLayout>
 #include <QLineSeries>
@@ -28,6 +29,12 @@ namespace tbu = tolvex::bench::ui;
 namespace {
 
 QString qt(const std::wstring &text) { return QString::fromStdWString(text); }
+
+// The plot keeps at most this many points per medium, however long the run: the rate at
+// the end of each stretch of N / kPlotStretches cycles, and the latest cycle's in place.
+constexpr std::uint32_t kPlotStretches = 200;
+// The plot and the progress bar are redrawn at most this often during a run.
+constexpr qint64 kRedrawIntervalMs = 250;
 
 }  // namespace
 
@@ -85,10 +92,19 @@ class CAging::Controls final : public tb::AgingControls {
     ui_.progressCycles->setRange(0, std::max(count, 1));
     ui_.progressCycles->setValue(0);
     for (QLineSeries *series : page_.series_) series->clear();
+    for (QList<QPointF> &points : points_) points.clear();
+    stretch_ = std::max<std::uint32_t>(1, (static_cast<std::uint32_t>(std::max(count, 1)) + kPlotStretches - 1) /
+                                              kPlotStretches);
+    latest_in_place_ = false;
+    done_ = 0;
     page_.chart_view_->chart()->axes(Qt::Horizontal).front()->setRange(1, std::max(count, 2));
     max_rate_ = 1.0;
     page_.chart_view_->chart()->axes(Qt::Vertical).front()->setRange(0, max_rate_);
+    since_redraw_.start();
     const auto now = tb::AgingRecord::Clock::now();
+    start_ = now;
+    ui_.labelStatus->clear();
+    ui_.labelStatus->setToolTip({});
     record_.emplace(QDir(page_.record_folder_).absolutePath().toStdString(), now);
     record_->begin();
     page_.record_path_ = QString::fromStdString(record_->csv_path().string());
@@ -100,19 +116,39 @@ class CAging::Controls final : public tb::AgingControls {
     if (record_) record_->add(cycle, tb::AgingRecord::Clock::now());
     warn_if_needed();
     if (!cycle.complete) return;
-    ui_.progressCycles->setValue(static_cast<int>(std::min<std::uint32_t>(cycle.number, INT32_MAX)));
+    done_ = cycle.number;
     const std::uint32_t counts[5] = {stats.track1(), stats.track2(), stats.track3(), stats.ic(), stats.rf()};
     for (std::size_t m = 0; m < 5; ++m) {
       const double rate = 100.0 * counts[m] / cycle.number;
-      page_.series_[m]->append(cycle.number, rate);
+      const QPointF point(cycle.number, rate);
+      if (latest_in_place_) {
+        points_[m].back() = point;
+      } else {
+        points_[m].append(point);
+      }
       max_rate_ = std::max(max_rate_, rate);
     }
-    page_.chart_view_->chart()->axes(Qt::Vertical).front()->setRange(0, max_rate_);
+    // A stretch's last cycle keeps its point; the next cycle starts a new one.
+    latest_in_place_ = cycle.number % stretch_ != 0;
+    if (since_redraw_.hasExpired(kRedrawIntervalMs)) redraw();
+  }
+
+  void card_held(tb::AgingRecord::Clock::time_point since) override {
+    ui_.labelStatus->setText(QString::fromStdString(tb::held_text(since)));
+  }
+  void hold_ended(const tb::AgingStep &held) override {
+    ui_.labelStatus->setText(QString::fromStdString(tb::hold_ended_text(held)));
   }
 
   void run_finished(const tb::AgingSummary &summary) override {
+    redraw();
+    // The status line says how the run ended; the whole summary is its tooltip.
+    const auto end = tb::AgingRecord::Clock::now();
+    const QString text = QString::fromStdString(tb::summary_text(summary, start_, end)).trimmed();
+    ui_.labelStatus->setText(text.section(QLatin1Char('\n'), -1));
+    ui_.labelStatus->setToolTip(text);
     if (record_) {
-      record_->finish(summary, tb::AgingRecord::Clock::now());
+      record_->finish(summary, end);
       warn_if_needed();
       record_.reset();
     }
@@ -129,6 +165,13 @@ class CAging::Controls final : public tb::AgingControls {
   }
   QPlainTextEdit *read_box(int track) const { return track == 1 ? ui_.editRead1 : track == 2 ? ui_.editRead2 : ui_.editRead3; }
 
+  void redraw() {
+    ui_.progressCycles->setValue(static_cast<int>(std::min<std::uint32_t>(done_, INT32_MAX)));
+    for (std::size_t m = 0; m < 5; ++m) page_.series_[m]->replace(points_[m]);
+    page_.chart_view_->chart()->axes(Qt::Vertical).front()->setRange(0, max_rate_);
+    since_redraw_.restart();
+  }
+
   // A record that cannot be written says so once on the page; the run goes on.
   void warn_if_needed() {
     if (!record_) return;
@@ -142,6 +185,12 @@ class CAging::Controls final : public tb::AgingControls {
   QEventLoop *pause_loop_ = nullptr;
   std::optional<tb::AgingRecord> record_;
   double max_rate_ = 1.0;
+  std::array<QList<QPointF>, 5> points_;
+  std::uint32_t stretch_ = 1;     // cycles per plotted point
+  bool latest_in_place_ = false;  // the last point is the latest cycle's, replaced by the next
+  std::uint32_t done_ = 0;        // cycles completed, for the progress bar
+  QElapsedTimer since_redraw_;
+  tb::AgingRecord::Clock::time_point start_;
 };
 
 CAging::CAging(tbu::CommandRunner &runner, QWidget *parent) : QWidget(parent), ui_(std::make_unique<Ui::CAging>()) {

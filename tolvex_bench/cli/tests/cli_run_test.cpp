@@ -8,8 +8,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,15 +34,17 @@ std::string read_file(const std::string &path) {
   return ss.str();
 }
 
-// Runs tolvex_cli with the given argument text (shell syntax), stdin from `input`.
-CliRun run_cli(const std::string &args, const std::string &input = "") {
+// Runs tolvex_cli with the given argument text (shell syntax), stdin from `input`, in
+// the folder `cwd` when one is given.
+CliRun run_cli(const std::string &args, const std::string &input = "", const std::string &cwd = "") {
   char dir_template[] = "/tmp/tolvex_cli_test_XXXXXX";
   const char *dir = mkdtemp(dir_template);
   if (dir == nullptr) return {};
   const std::string in_path = std::string(dir) + "/in";
   const std::string err_path = std::string(dir) + "/err";
   std::ofstream(in_path) << input;
-  const std::string command = std::string(TOLVEX_CLI_PATH) + " " + args + " <" + in_path + " 2>" + err_path;
+  const std::string command = (cwd.empty() ? std::string() : "cd " + cwd + " && ") + std::string(TOLVEX_CLI_PATH) +
+                              " " + args + " <" + in_path + " 2>" + err_path;
   CliRun r;
   FILE *p = popen(command.c_str(), "r");
   if (p == nullptr) return r;
@@ -216,17 +221,24 @@ TEST(CliAging, RunsOnTheSimulatedTerminal) {
   const std::string prefix = "tolvex_cli: aging record: " + records + "/aging-";
   ASSERT_EQ(r.err.substr(0, prefix.size()), prefix) << r.err;
   const std::string csv = read_file(r.err.substr(26, r.err.size() - 27));
-  EXPECT_NE(csv.find(",2,MS,C31:0 M33:0 M31:0 C33:0,ejected\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",2,MS,C31:0 M33:0 M31:0 C33:0,ejected,\n"), std::string::npos) << csv;
   std::filesystem::remove_all(dir);
   // Remain at each cycle start and at the end; the reports in between; the error texts last.
   const std::string cycle = " COMMAND: Card move from stacker\n RESULT   : Success! \n"
                             " COMMAND: Magnetic Card Write\n RESULT   : Success! \n";
   EXPECT_EQ(r.out.find("Remain: 2\n" + cycle), 0u) << r.out;
   EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \nRemain: 1\n" + cycle), std::string::npos);
+  // Then the summary, as the record keeps it.
   const std::string end = " COMMAND: Card eject\n RESULT   : Success! \nRemain: 0\n"
-                          "Track1: 0 , 0%\nTrack2: 0 , 0%\nTrack3: 0 , 0%\nIC: 0 , 0%\nRF: 0 , 0%\n";
-  ASSERT_GT(r.out.size(), end.size());
-  EXPECT_EQ(r.out.substr(r.out.size() - end.size()), end);
+                          "Track1: 0 , 0%\nTrack2: 0 , 0%\nTrack3: 0 , 0%\nIC: 0 , 0%\nRF: 0 , 0%\nAging run\n";
+  const std::size_t at = r.out.find(end);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string summary = r.out.substr(at + end.size() - 10);
+  EXPECT_NE(summary.find("\nCycles: 2 of 2\nTrack 1: 0 counted, 0%, 0 other\n"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("\nCaptured: 0 (counted error 0, bad value block 0, All Read split error 0)\n"),
+            std::string::npos) << summary;
+  const std::string ended = "\nEnded: all cycles done\n";
+  EXPECT_EQ(summary.substr(summary.size() - ended.size()), ended) << summary;
 }
 
 TEST(CliAging, ExitStatuses) {
@@ -245,57 +257,199 @@ TEST(CliAging, ExitStatuses) {
       {"--count 1 --write 4", 2, "", "--write"},
       {"--kind ms", 2, "", "--count"},
       {"--count 1 --ic-text " + std::string(251, 'A'), 2, "", "--ic-text is longer than 250 bytes"},
+      {"--count 1 --record here --no-record", 2, "", "--record excludes --no-record"},
   };
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
   for (const Case &c : cases) {
-    const CliRun r = run_cli("--sim aging " + c.args);
+    const CliRun r = run_cli("--sim aging " + c.args, "", dir);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_EQ(r.out.substr(0, c.out_start.size()), c.out_start) << c.args << "\n" << r.out;
     EXPECT_NE(r.err.find(c.err_part), std::string::npos) << c.args << "\n" << r.err;
   }
+  // Without --record the record goes to aging-records/ in the current folder; --no-record
+  // writes none.
+  const std::string records = std::string(dir) + "/aging-records";
+  const auto files = [&records] {
+    std::error_code ec;
+    return std::distance(std::filesystem::directory_iterator(records, ec), std::filesystem::directory_iterator());
+  };
+  const auto before = files();
+  EXPECT_GE(before, 4);  // the two runs that got as far as a cycle start, a CSV and a summary each
+  const CliRun quiet = run_cli("--sim aging --count 1 --no-record", "", dir);
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(files(), before);
+  std::filesystem::remove_all(dir);
 }
 
-TEST(CliAging, InterruptStopsAfterTheCycle) {
-  REQUIRE_SIM();
-  // Ctrl-C during the run ends it after the cycle it is in.
+// Starts tolvex_cli with `args` and reads its output; `on_output` is called with all of
+// the output so far after each read and may signal the process. Returns the exit status
+// (128 + the signal when a signal ended it) and the output.
+CliRun spawn_cli(const std::vector<std::string> &args, const std::function<void(pid_t, const std::string &)> &on_output) {
+  CliRun r;
   int pipe_fds[2];
-  ASSERT_EQ(pipe(pipe_fds), 0);
+  if (pipe(pipe_fds) != 0) return r;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  std::vector<std::string> args = {TOLVEX_CLI_PATH, "--sim", "aging", "--count", "1000"};
+  std::vector<std::string> words = {TOLVEX_CLI_PATH};
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
+  for (std::string &a : words) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, TOLVEX_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+  const int spawned = posix_spawn(&pid, TOLVEX_CLI_PATH, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
-
-  std::string out;
+  if (spawned != 0) {
+    close(pipe_fds[0]);
+    return r;
+  }
   char buf[512];
-  bool interrupted = false;
   ssize_t n;
   while ((n = read(pipe_fds[0], buf, sizeof buf)) > 0) {
-    out.append(buf, static_cast<std::size_t>(n));
-    if (!interrupted && out.find(" COMMAND: Card eject\n") != std::string::npos) {
-      kill(pid, SIGINT);
-      interrupted = true;
-    }
+    r.out.append(buf, static_cast<std::size_t>(n));
+    on_output(pid, r.out);
   }
   close(pipe_fds[0]);
   int raw = 0;
-  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
-  ASSERT_TRUE(WIFEXITED(raw)) << out;
-  EXPECT_EQ(WEXITSTATUS(raw), 1);
-  // The run ended after a whole cycle, its card ejected, long before the count.
-  const std::string end = " COMMAND: Card eject\n RESULT   : Success! \nRemain: ";
-  const std::size_t at = out.rfind(end);
-  ASSERT_NE(at, std::string::npos) << out;
-  const int remain = std::atoi(out.c_str() + at + end.size());
-  EXPECT_GT(remain, 900) << out;
-  EXPECT_NE(out.find("Remain: " + std::to_string(remain + 1) + "\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("\nTrack1: \n", at), std::string::npos) << out;
+  if (waitpid(pid, &raw, 0) != pid) return r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+  return r;
 }
+
+// The data rows of a record's CSV file.
+std::vector<std::string> csv_rows(const std::string &folder) {
+  std::vector<std::string> rows;
+  for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().extension() != ".csv") continue;
+    std::istringstream text(read_file(entry.path().string()));
+    std::string line;
+    std::getline(text, line);
+    while (std::getline(text, line)) rows.push_back(line);
+  }
+  return rows;
+}
+
+TEST(CliAging, InterruptKillAndHangUpStopAfterTheCycle) {
+  REQUIRE_SIM();
+  // Ctrl-C, a kill and a closed session during the run end it after the cycle it is in,
+  // the card ejected and the summary written.
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+    const char *dir = mkdtemp(dir_template);
+    ASSERT_NE(dir, nullptr);
+    bool signalled = false;
+    const CliRun r = spawn_cli({"--sim", "aging", "--count", "1000", "--record", dir}, [&](pid_t pid, const std::string &out) {
+      if (!signalled && out.find(" COMMAND: Card eject\n") != std::string::npos) {
+        kill(pid, sig);
+        signalled = true;
+      }
+    });
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string &out = r.out;
+    // The run ended after a whole cycle, its card ejected, long before the count.
+    const std::string end = " COMMAND: Card eject\n RESULT   : Success! \nRemain: ";
+    const std::size_t at = out.rfind(end);
+    ASSERT_NE(at, std::string::npos) << out;
+    const int remain = std::atoi(out.c_str() + at + end.size());
+    EXPECT_GT(remain, 900) << out;
+    EXPECT_NE(out.find("Remain: " + std::to_string(remain + 1) + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nTrack1: \n", at), std::string::npos) << out;
+    EXPECT_NE(out.find("\nCycles: " + std::to_string(1000 - remain) + " of 1000\n", at), std::string::npos) << out;
+    EXPECT_NE(out.find("\nEnded: stopped\n", at), std::string::npos) << out;
+    // The record holds every cycle, the last one's card ejected, and its summary.
+    const std::vector<std::string> rows = csv_rows(dir);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(1000 - remain));
+    EXPECT_NE(rows.back().find(" C33:0,ejected,"), std::string::npos) << rows.back();
+    bool summary = false;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+      summary = summary || read_file(entry.path().string()).find("Ended: stopped\n") != std::string::npos;
+    }
+    EXPECT_TRUE(summary);
+    std::filesystem::remove_all(dir);
+  }
+}
+
+TEST(CliAging, RecordIsCompleteUpToTheLastCycleAfterKill9) {
+  REQUIRE_SIM();
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  bool killed = false;
+  const CliRun r = spawn_cli({"--sim", "aging", "--count", "100000", "--pause", "0", "--record", dir},
+                             [&](pid_t pid, const std::string &out) {
+                               if (!killed && out.find("Remain: 99950\n") != std::string::npos) {
+                                 kill(pid, SIGKILL);
+                                 killed = true;
+                               }
+                             });
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  // Whole rows only, numbered 1, 2, 3, ... without a gap.
+  const std::vector<std::string> rows = csv_rows(dir);
+  ASSERT_GE(rows.size(), 50u);
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    EXPECT_NE(rows[k].find("," + std::to_string(k + 1) + ",MS,C31:0 C33:0,ejected,"), std::string::npos) << rows[k];
+  }
+  std::filesystem::remove_all(dir);
+}
+
+#ifdef TOLVEX_SIM_PROGRAM
+TEST(CliAging, HeldCardIsSaidOnceAndTheRunGoesOn) {
+  // The simulator program with nobody at its exit until SIGUSR1.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  std::vector<std::string> args = {TOLVEX_SIM_PROGRAM, "--instant", "--exit-take", "-1"};
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t sim = 0;
+  ASSERT_EQ(posix_spawn(&sim, TOLVEX_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string path;
+  char c = 0;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') path += c;
+  ASSERT_FALSE(path.empty());
+
+  char dir_template[] = "/tmp/tolvex_cli_aging_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  bool taken = false;
+  const CliRun r = spawn_cli({"--port", path, "--baud", "38400", "aging", "--count", "2", "--pause", "0", "--record", dir},
+                             [&](pid_t, const std::string &out) {
+                               if (!taken && out.find("card at the exit since ") != std::string::npos) {
+                                 kill(sim, SIGUSR1);
+                                 taken = true;
+                               }
+                             });
+  kill(sim, SIGTERM);
+  waitpid(sim, nullptr, 0);
+  close(fds[0]);
+  EXPECT_EQ(r.status, 0) << r.out;
+  const auto count = [&r](const std::string &text) {
+    std::size_t n = 0;
+    for (std::size_t at = r.out.find(text); at != std::string::npos; at = r.out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("card at the exit since "), 1u) << r.out;
+  EXPECT_EQ(count("card at the exit taken after "), 1u) << r.out;
+  // The first draw, the first refused one and the one that ends the hold.
+  EXPECT_EQ(count(" COMMAND: Card move from stacker\n"), 3u) << r.out;
+  const std::vector<std::string> rows = csv_rows(dir);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(rows[1].find(",2,MS,C31:0x2006*"), std::string::npos) << rows[1];
+  EXPECT_NE(rows[1].find("s C31:0 C33:0,ejected,"), std::string::npos) << rows[1];
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -45,7 +46,10 @@ struct FakeControls final : AgingControls {
   std::array<std::wstring, 5> errors;
   std::vector<std::wstring> messages;
   int pauses = 0;
+  std::vector<std::chrono::milliseconds> pause_lengths;
   std::vector<AgingCycle> cycles;
+  int holds = 0;
+  std::vector<AgingStep> hold_ends;
   int stacker_reads = 0;
   std::function<void(int)> on_stacker;  // called with the number of the read
 
@@ -71,15 +75,20 @@ struct FakeControls final : AgingControls {
   void show_remain(std::int32_t remain) override { remains.push_back(remain); }
   void show_error_texts(const std::array<std::wstring, 5> &texts) override { errors = texts; }
   void message(std::wstring_view text) override { messages.emplace_back(text); }
-  void pause(std::chrono::milliseconds) override { ++pauses; }
+  void pause(std::chrono::milliseconds length) override {
+    ++pauses;
+    pause_lengths.push_back(length);
+  }
   void cycle_finished(const AgingCycle &cycle, const AgingStats &) override { cycles.push_back(cycle); }
+  void card_held(std::chrono::system_clock::time_point) override { ++holds; }
+  void hold_ended(const AgingStep &held) override { hold_ends.push_back(held); }
 
-  // Every command the run started, in order.
+  // Every command the run started, in order; a held draw once per draw sent.
   Codes sent() const {
     Codes out;
     for (const AgingCycle &c : cycles) {
       for (const AgingStep &s : c.steps) {
-        if (s.sent) out.emplace_back(s.code, 3);
+        if (s.sent) out.insert(out.end(), std::max<std::uint32_t>(s.repeats, 1), std::string(s.code, 3));
       }
     }
     return out;
@@ -91,8 +100,9 @@ class TestHost final : public StepHost {
   explicit TestHost(std::vector<std::wstring> &messages) : messages_(messages) {}
   bool wait(const std::function<bool()> &collected) override { return completion.wait(collected); }
   void message(std::wstring_view text) override { messages_.emplace_back(text); }
-  void report(const std::wstring &) override {}
+  void report(const std::wstring &text) override { reports.push_back(text.substr(0, text.find(L'\n'))); }
   CompletionWait completion;
+  std::vector<std::wstring> reports;  // the first line of each
 
  private:
   std::vector<std::wstring> &messages_;
@@ -335,8 +345,140 @@ TEST_F(AgingRun, CardLeftAtTheExitHoldsALaterCycle) {
   };
   const AgingSummary summary = run();
   EXPECT_EQ(controls_.sent(), (Codes{"C31", "C33", "C31", "C31", "C31", "C31", "C33"}));
+  EXPECT_EQ(sim_->frames_received(), 7u);
   EXPECT_EQ(summary.end, AgingEnd::Completed);
   EXPECT_EQ(controls_.remains, (std::vector<std::int32_t>{2, 1, 0}));
+
+  // The three refused draws are one held step, said once when it begins and once when
+  // it ends, the draws a short wait apart; the first refused draw and the one that
+  // ends the hold are reported.
+  const std::wstring draw = std::wstring(name_line("C31"));
+  EXPECT_EQ(std::count(host_.reports.begin(), host_.reports.end(), draw), 3);
+  ASSERT_EQ(controls_.cycles.size(), 2u);
+  const std::vector<AgingStep> &steps = controls_.cycles[1].steps;
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(std::string(steps[0].code, 3) + ":" + result_text(steps[0].result), "C31:0x2006");
+  EXPECT_EQ(steps[0].repeats, 3u);
+  EXPECT_EQ(steps[1].repeats, 0u);
+  EXPECT_EQ(controls_.holds, 1);
+  ASSERT_EQ(controls_.hold_ends.size(), 1u);
+  EXPECT_EQ(controls_.hold_ends[0].repeats, 3u);
+  EXPECT_EQ(std::count(controls_.pause_lengths.begin(), controls_.pause_lengths.end(), std::chrono::milliseconds(100)), 3);
+
+  // The record's row says it in one step.
+  const auto folder = std::filesystem::temp_directory_path() / ("tolvex_aging_held_" + std::to_string(::getpid()));
+  {
+    AgingRecord record(folder, AgingRecord::Clock::now());
+    record.begin();
+    record.add(controls_.cycles[1], AgingRecord::Clock::now());
+    std::stringstream csv;
+    csv << std::ifstream(record.csv_path()).rdbuf();
+    EXPECT_NE(csv.str().find(",2,MS,C31:0x2006*3:held-0."), std::string::npos) << csv.str();
+    EXPECT_NE(csv.str().find("s C31:0 C33:0,ejected,\n"), std::string::npos) << csv.str();
+  }
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(AgingRun, SummarySaysWhatFailedAndWhen) {
+  start();
+  // RF: cycle 2 a counted read error, cycle 3 a block that is no value block, cycle 4 a
+  // counted write error, cycle 5 clean.
+  controls_.k = AgingKind::Rf;
+  controls_.count = L"5";
+  ASSERT_TRUE(sim_->add_fault("R31:status=0x2304#2"));
+  ASSERT_TRUE(sim_->add_fault("R32:status=0x2303#4"));
+  int reads = 0;
+  step_.set_collector([&](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
+    if (chk_res(data, length, prc, result) == 0) return 0;
+    if (std::string_view(step_.state().code, 3) == "R31" && ++reads == 3) data[10] ^= 0x01;
+    return 1;
+  });
+  AgingSummary summary = run();
+  EXPECT_EQ(summary.end, AgingEnd::Completed);
+  const AgingFailure &first = summary.first_failure[4];
+  const AgingFailure &last = summary.last_failure[4];
+  EXPECT_EQ(first.cycle, 2u);
+  EXPECT_EQ(std::string(first.code, 3) + " " + result_text(first.result), "R31 0x2304");
+  EXPECT_EQ(last.cycle, 4u);
+  EXPECT_EQ(std::string(last.code, 3) + " " + result_text(last.result), "R32 0x2303");
+  EXPECT_NE(first.when, std::chrono::system_clock::time_point{});
+  EXPECT_EQ(summary.first_failure[0].cycle, 0u);
+  EXPECT_EQ(summary.captured, (std::array<std::uint32_t, kCaptureCauses>{2, 1, 0}));
+  EXPECT_GE(summary.longest_cycle, 1u);
+
+  std::vector<std::wstring> causes;
+  for (const AgingCycle &c : controls_.cycles) causes.emplace_back(cause_text(c.card == AgingCycle::Card::Captured ? c.cause : CaptureCause::None));
+  EXPECT_EQ(causes, (std::vector<std::wstring>{L"", L"counted error", L"bad value block", L"counted error", L""}));
+
+  const std::string text = summary_text(summary, AgingRecord::Clock::now(), AgingRecord::Clock::now());
+  EXPECT_NE(text.find("RF first failure: cycle 2 at "), std::string::npos) << text;
+  EXPECT_NE(text.find(", R31 0x2304 ("), std::string::npos) << text;
+  EXPECT_NE(text.find("RF last failure: cycle 4 at "), std::string::npos) << text;
+  EXPECT_NE(text.find("Captured: 3 (counted error 2, bad value block 1, All Read split error 0)\n"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Track 1 first failure"), std::string::npos) << text;
+
+  // "All Read" whose answer has no separator: captured for that, nothing counted; a
+  // counted error in the same cycle names the counted error.
+  step_.set_collector([&](std::uint8_t *data, int *length, std::uint8_t *prc, int *result) {
+    if (chk_res(data, length, prc, result) == 0) return 0;
+    if (std::string_view(step_.state().code, 3) == "M35" && *result == 0) std::fill_n(data, TOLVEX_RESPONSE_MAX, 'A');
+    return 1;
+  });
+  controls_ = FakeControls{};
+  controls_.all = true;
+  controls_.wr = {true, false, false};
+  controls_.count = L"2";
+  ASSERT_TRUE(sim_->add_fault("M33:status=0x2202#1"));
+  summary = run();
+  EXPECT_EQ(summary.captured, (std::array<std::uint32_t, kCaptureCauses>{1, 0, 1}));
+  ASSERT_EQ(controls_.cycles.size(), 2u);
+  EXPECT_EQ(controls_.cycles[0].cause, CaptureCause::CountedError);
+  EXPECT_EQ(controls_.cycles[1].cause, CaptureCause::AllReadSplit);
+  EXPECT_EQ(summary.first_failure[0].cycle, 1u);
+}
+
+TEST_F(AgingRun, AnEarlyEndNamesItsCycleCommandAndCode) {
+  struct Case {
+    const char *name;
+    AgingKind kind;
+    std::string fault;
+    AgingEnd end;
+    std::uint32_t cycle;
+    std::string ended;  // in the summary text
+  } cases[] = {
+      {"IC contact error", AgingKind::Ic, "I21:status=0x2204#2", AgingEnd::OtherError, 2,
+       ", I21 0x2204 (Error while the terminal contacts the IC Card.)\n"},
+      {"RF read with a code the report has no words for", AgingKind::Rf, "R31:status=0x2208#3", AgingEnd::OtherError, 3,
+       ", R31 0x2208\n"},
+      {"card inside at the first draw", AgingKind::Ms, "C31:status=0x2006#1", AgingEnd::CardInside, 1,
+       ", C31 0x2006 (The card exists already in the terminal.)"},
+      {"all cycles done", AgingKind::Ms, "", AgingEnd::Completed, 0, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    start();
+    controls_ = FakeControls{};
+    controls_.k = c.kind;
+    controls_.count = L"3";
+    if (!c.fault.empty()) {
+      ASSERT_TRUE(sim_->add_fault(c.fault));
+    }
+    const AgingSummary summary = run();
+    EXPECT_EQ(summary.end, c.end);
+    EXPECT_EQ(summary.ended_by.cycle, c.cycle);
+    const std::string text = summary_text(summary, AgingRecord::Clock::now(), AgingRecord::Clock::now());
+    const std::size_t at = text.find("Ended: ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string ended = text.substr(at);
+    if (c.cycle == 0) {
+      EXPECT_EQ(ended, "Ended: all cycles done\n");
+    } else {
+      EXPECT_NE(ended.find(" in cycle " + std::to_string(c.cycle) + " at "), std::string::npos) << ended;
+      EXPECT_NE(ended.find(c.ended), std::string::npos) << ended;
+    }
+    DisablePort();
+  }
 }
 
 TEST_F(AgingRun, StopEndsTheRunAfterTheCyclesEjectAndPause) {

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +22,8 @@
 #include "command_runner.hpp"
 #include "my_tab_ctrl.hpp"
 #include "tolvex_bench_dlg.hpp"
+
+#include <tolvex/tolvex.h>
 
 using benchtest::child;
 
@@ -148,13 +151,80 @@ class AgingPageTest : public QObject {
     QVERIFY(csv.startsWith(QDir::current().absoluteFilePath(QStringLiteral("aging-records/aging-"))));
     const QList<QByteArray> rows = benchtest::read_file(csv).trimmed().split('\n');
     QCOMPARE(rows.size(), 4);
-    QCOMPARE(rows[0], QByteArray("time,cycle,kind,steps,card"));
-    QVERIFY(rows[2].endsWith(",2,MS,C31:0 M33:0 M31:0x2203 C34:0,captured"));
+    QCOMPARE(rows[0], QByteArray("time,cycle,kind,steps,card,cause"));
+    QVERIFY(rows[2].endsWith(",2,MS,C31:0 M33:0 M31:0x2203 C34:0,captured,counted error"));
     const QByteArray summary = benchtest::read_file(QString(csv).replace(QStringLiteral(".csv"), QStringLiteral(".txt")));
     QVERIFY(summary.contains("Cycles: 3 of 3\n"));
     QVERIFY(summary.contains("Track 1: 1 counted, 33.33%, 0 other\n"));
     QVERIFY(summary.contains("Ended: all cycles done\n"));
+    QVERIFY(summary.contains("Track 1 first failure: cycle 2 at "));
+    // The status line says how the run ended; its tooltip is the whole summary.
+    QCOMPARE(child<QLabel>(page, "labelStatus")->text(), QStringLiteral("Ended: all cycles done"));
+    QVERIFY(child<QLabel>(page, "labelStatus")->toolTip().contains(QStringLiteral("Captured: 1 (counted error 1, ")));
     QVERIFY(messages.all.isEmpty());
+  }
+
+  void plotStaysBoundedOverALongRun() {
+    benchtest::RecordingMessages messages;
+    CTolvexBenchDlg dialog;
+    CAging *page = aging(dialog);
+    constexpr int kCycles = 3000;
+    child<QLineEdit>(page, "editCount")->setText(QString::number(kCycles));
+    // One counted error early on, so that the rate falls across the whole run.
+    child<QCheckBox>(page, "checkWrite1")->setChecked(true);
+    QVERIFY(terminal_.sim().add_fault("M33:status=0x2202#10"));
+    terminal_.sim().set_stacker(1, 100);
+    int refills = 0;
+    connect(child<QLineEdit>(page, "editRemain"), &QLineEdit::textChanged, this, [&](const QString &) {
+      if (terminal_.sim().stacker_cards(1) < 10) {
+        terminal_.sim().set_stacker(1, 100);
+        ++refills;
+      }
+    });
+    child<QPushButton>(page, "buttonStart")->click();
+    QCOMPARE(child<QLineEdit>(page, "editRemain")->text(), QStringLiteral("0"));
+    QVERIFY(refills > 0);
+
+    // At most a few hundred points per medium, from the start of the run to its last cycle.
+    auto *series = qobject_cast<QLineSeries *>(child<QChartView>(page, "chartRates")->chart()->series().at(0));
+    QVERIFY2(series->count() > 100 && series->count() <= 201, qPrintable(QString::number(series->count())));
+    QCOMPARE(series->at(series->count() - 1).x(), double(kCycles));
+    QVERIFY(qAbs(series->at(series->count() - 1).y() - 100.0 / kCycles) < 1e-9);
+    for (int k = 1; k < series->count(); ++k) QVERIFY(series->at(k).x() > series->at(k - 1).x());
+    QCOMPARE(child<QProgressBar>(page, "progressCycles")->value(), kCycles);
+    QVERIFY(messages.all.isEmpty());
+  }
+
+  void heldCardShowsInTheStatusLine() {
+    // A terminal where nobody takes the card at the exit until told.
+    benchtest::SimTerminal held(-1);
+    QVERIFY(held.start());
+    QVERIFY(benchtest::open_port_to(held, 2));
+    benchtest::RecordingMessages messages;
+    CTolvexBenchDlg dialog;
+    CAging *page = aging(dialog);
+    child<QLineEdit>(page, "editCount")->setText(QStringLiteral("2"));
+    QLabel *status = child<QLabel>(page, "labelStatus");
+    QStringList shown;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+      if (shown.isEmpty() || shown.back() != status->text()) shown << status->text();
+      if (status->text().startsWith(QStringLiteral("card at the exit since "))) held.sim().take_card();
+    });
+    poll.start(20);
+    child<QPushButton>(page, "buttonStart")->click();
+    poll.stop();
+    QCOMPARE(child<QLineEdit>(page, "editRemain")->text(), QStringLiteral("0"));
+    QVERIFY2(shown.filter(QRegularExpression(QStringLiteral("^card at the exit since \\d\\d:\\d\\d:\\d\\d$"))).size() == 1,
+             qPrintable(shown.join(QLatin1Char('|'))));
+    QCOMPARE(status->text(), QStringLiteral("Ended: all cycles done"));
+    // The cycle's row has the hold as one step.
+    const QList<QByteArray> rows = benchtest::read_file(page->record_path()).trimmed().split('\n');
+    QCOMPARE(rows.size(), 3);
+    QVERIFY2(rows[2].contains(",2,MS,C31:0x2006*"), rows[2].constData());
+    QVERIFY(messages.all.isEmpty());
+    DisablePort();
+    QVERIFY(benchtest::open_port_to(terminal_));
   }
 
   void stopStartAndTabRuleDuringARun() {
