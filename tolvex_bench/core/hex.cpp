@@ -107,6 +107,18 @@ std::string plain_hex(const std::uint8_t *bytes, std::size_t count) {
   return out;
 }
 
+std::wstring spaced_hex(const std::uint8_t *bytes, std::size_t count) {
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring out;
+  out.reserve(count * 3);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out += L' ';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
 std::wstring fold_lines(std::wstring_view text, std::size_t width) {
   if (width == 0 || text.size() <= width) return std::wstring(text);
   std::wstring out;

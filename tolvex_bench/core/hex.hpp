@@ -36,6 +36,9 @@ std::wstring bracketed_hex(const std::uint8_t *bytes, std::size_t count);
 // Plain upper-case hexadecimal digits, "410F" for the bytes 0x41 0x0F.
 std::string plain_hex(const std::uint8_t *bytes, std::size_t count);
 
+// Upper-case digit pairs separated by blanks, "41 0F" for the bytes 0x41 0x0F.
+std::wstring spaced_hex(const std::uint8_t *bytes, std::size_t count);
+
 // A text of at most `width` characters stays whole; a longer one is cut into pieces of
 // `width` characters from the front, joined by "\n  ".
 std::wstring fold_lines(std::wstring_view text, std::size_t width = 120);
