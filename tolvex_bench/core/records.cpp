@@ -23,6 +23,29 @@ std::uint8_t box_byte(std::wstring_view box) {
   return hex_pair(box.empty() ? L'\0' : box[0], box.size() > 1 ? box[1] : L'\0');
 }
 
+// Exactly `digits` hexadecimal digits, or why not.
+std::wstring exact_hex_problem(std::wstring_view box, std::wstring_view text, std::size_t digits,
+                               std::wstring_view what) {
+  const std::wstring head = std::wstring(box) + L": ";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (hex_digit(text[i]) < 0) {
+      return head + L"CHARACTER " + std::to_wstring(i + 1) + L" IS NOT A HEXADECIMAL DIGIT. NOTHING SENT.";
+    }
+  }
+  if (text.size() == digits) return {};
+  return head + std::to_wstring(text.size()) + L" DIGITS; " + std::wstring(what) + L" IS EXACTLY " +
+         std::to_wstring(digits) + L" HEXADECIMAL DIGITS. NOTHING SENT.";
+}
+
+// At most `limit` bytes of 8-bit text, or why not.
+std::wstring byte_limit_problem(std::wstring_view box, std::wstring_view text, std::size_t limit,
+                                std::wstring_view what) {
+  const std::size_t bytes = to_utf8(text).size();
+  if (bytes <= limit) return {};
+  return std::wstring(box) + L": " + std::to_wstring(bytes) + L" BYTES; " + std::wstring(what) + L" IS AT MOST " +
+         std::to_wstring(limit) + L" BYTES. NOTHING SENT.";
+}
+
 }  // namespace
 
 std::string rotate_text(std::string_view text) {
@@ -143,6 +166,16 @@ std::vector<std::uint8_t> key_record(std::wstring_view key_a, std::wstring_view 
   const std::vector<std::uint8_t> b = key(key_b);
   out.insert(out.end(), b.begin(), b.end());
   return out;
+}
+
+std::wstring key_text_problem(std::wstring_view box, std::wstring_view text, bool ascii) {
+  if (ascii) return byte_limit_problem(box, text, 6, L"AN ASCII KEY");
+  return exact_hex_problem(box, text, 12, L"A HEX KEY");
+}
+
+std::wstring trailer_text_problem(std::wstring_view text, bool ascii) {
+  if (ascii) return byte_limit_problem(L"INPUT", text, 16, L"A SECTOR TRAILER IN ASCII");
+  return exact_hex_problem(L"INPUT", text, 32, L"A SECTOR TRAILER (KEY A, ACCESS BYTES, KEY B)");
 }
 
 std::array<std::uint8_t, 16> block_from_hex(std::wstring_view text) { return to_array<16>(hex_to_bytes_fixed(text, 16)); }

@@ -78,6 +78,15 @@ std::array<std::uint8_t, 16> value_block(std::int32_t value);
 std::vector<std::uint8_t> key_record(std::wstring_view key_a, std::wstring_view key_b, bool ascii,
                                      std::optional<std::wstring_view> access_hex);
 
+// Why a key box's text may not be written, upper case and naming the box ("KEY A");
+// empty when it may. A HEX key is exactly 12 hexadecimal digits, an ASCII key at most
+// 6 bytes of 8-bit text: a key padded or cut in silence could lock a sector for good.
+std::wstring key_text_problem(std::wstring_view box, std::wstring_view text, bool ascii);
+
+// The same for the "INPUT:" text of a "Write Block" to a sector trailer: in HEX exactly
+// 32 digits (key A, access bytes, key B), in ASCII at most 16 bytes.
+std::wstring trailer_text_problem(std::wstring_view text, bool ascii);
+
 // Block data for "Write Block": hex form from the first 32 characters, ASCII form the
 // first 16 bytes of the 8-bit text, zero-filled.
 std::array<std::uint8_t, 16> block_from_hex(std::wstring_view text);

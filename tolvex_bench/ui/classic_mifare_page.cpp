@@ -120,16 +120,14 @@ void CClassicMifare::handle_target_changed(int index) {
 void CClassicMifare::update_access_words() {
   const std::vector<std::uint8_t> bytes = tb::hex_to_bytes_fixed(work_text(ui_->editAccess), 4);
   const int index = ui_->comboKeySector->currentIndex();
-  const int blocks = index <= 0 ? 0 : (index < kFirstLargeSectorIndex ? 4 : 16);
   QStringList lines;
-  for (const std::wstring &line : tb::access_in_words({bytes[0], bytes[1], bytes[2], bytes[3]}, blocks)) {
+  for (const std::wstring &line : tb::access_in_words({bytes[0], bytes[1], bytes[2], bytes[3]}, index - 1)) {
     lines << QString::fromStdWString(line);
   }
   ui_->labelAccessWords->setText(lines.join(QLatin1Char('\n')));
 }
 
-bool CClassicMifare::confirm_access(const std::vector<std::uint8_t> &record, std::uint8_t sector) {
-  const tb::AccessBytes access{record[6], record[7], record[8], record[9]};
+bool CClassicMifare::confirm_access(const tb::AccessBytes &access, std::uint8_t sector) {
   if (const std::wstring error = tb::access_error_text(access); !error.empty()) {
     tbu::show_message(QString::fromStdWString(error));
     return false;
@@ -139,6 +137,29 @@ bool CClassicMifare::confirm_access(const std::vector<std::uint8_t> &record, std
   tbu::Message question{QString::fromStdWString(warning), tbu::MessageIcon::Warning, {},
                         QMessageBox::Yes | QMessageBox::No};
   return tbu::messages().show(question) == QMessageBox::Yes;
+}
+
+bool CClassicMifare::keys_are_whole() {
+  const bool ascii = ui_->comboFormat->currentIndex() == 1;
+  for (const auto &[box, edit] : {std::pair{L"KEY A", ui_->editKeyA}, std::pair{L"KEY B", ui_->editKeyB}}) {
+    if (const std::wstring problem = tb::key_text_problem(box, work_text(edit), ascii); !problem.empty()) {
+      tbu::show_message(QString::fromStdWString(problem));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CClassicMifare::confirm_trailer(int type, const std::array<std::uint8_t, 16> &content, std::uint8_t sector) {
+  // A value block has no text to check; its bytes 6 to 8 still meet the access check.
+  if (type != kTypeBalance) {
+    const std::wstring problem = tb::trailer_text_problem(work_text(ui_->editInput), type == kTypeAscii);
+    if (!problem.empty()) {
+      tbu::show_message(QString::fromStdWString(problem));
+      return false;
+    }
+  }
+  return confirm_access({content[6], content[7], content[8], content[9]}, sector);
 }
 
 void CClassicMifare::handle_change() {
@@ -155,12 +176,14 @@ void CClassicMifare::handle_change() {
       tb::key_record(work_text(ui_->editKeyA), work_text(ui_->editKeyB), ui_->comboFormat->currentIndex() == 1,
                      with_access ? std::optional<std::wstring_view>(access_text) : std::nullopt);
 
-  if (ui_->comboTarget->currentIndex() == kTargetCard) {
-    if (all) {
-      tbu::show_message(QStringLiteral("ERROR: Select Sector!(Exclude \"SECTOR All\" item)"));
-      return;
-    }
-    if (with_access && !confirm_access(record, sector)) return;
+  const bool card = ui_->comboTarget->currentIndex() == kTargetCard;
+  if (card && all) {
+    tbu::show_message(QStringLiteral("ERROR: Select Sector!(Exclude \"SECTOR All\" item)"));
+    return;
+  }
+  if (!keys_are_whole()) return;
+  if (card) {
+    if (with_access && !confirm_access({record[6], record[7], record[8], record[9]}, sector)) return;
     const std::uint8_t flag = with_access ? 1 : 0;
     runner_.run("R54", [&] { return mi_cng_card_key(sector, flag, record.data()); });
     return;
@@ -242,6 +265,8 @@ void CClassicMifare::handle_write_block() {
     default: return;
   }
   const auto [sector, block] = *place;
+  // A trailer written with inconsistent access bytes makes the sector unusable.
+  if (block == tb::trailer_block(sector) && !confirm_trailer(type, content, sector)) return;
   runner_.run("R32", [&, sector, block] { return mi_wt_blk(sector, block, content.data()); });
 }
 

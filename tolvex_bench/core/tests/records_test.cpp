@@ -126,6 +126,40 @@ TEST(Mifare, KeyRecords) {
             (Bytes{'A', 'B', 'C', 'D', 0, 0, '1', '2', '3', '4', '5', '6'}));
 }
 
+// A key is written whole or not at all; the message names the box.
+TEST(Mifare, KeyAndTrailerTextsAreChecked) {
+  struct Case {
+    const wchar_t *box;
+    std::wstring text;
+    bool ascii;
+    std::wstring problem;
+  };
+  const Case keys[] = {
+      {L"KEY A", L"A0A1A2A3A4A5", false, L""},
+      {L"KEY A", L"A0A1A2A3A4A", false, L"KEY A: 11 DIGITS; A HEX KEY IS EXACTLY 12 HEXADECIMAL DIGITS. NOTHING SENT."},
+      {L"KEY B", L"A0A1A2A3A4A5F", false, L"KEY B: 13 DIGITS; A HEX KEY IS EXACTLY 12 HEXADECIMAL DIGITS. NOTHING SENT."},
+      {L"KEY B", L"", false, L"KEY B: 0 DIGITS; A HEX KEY IS EXACTLY 12 HEXADECIMAL DIGITS. NOTHING SENT."},
+      {L"KEY A", L"A0A1G2A3A4A5", false, L"KEY A: CHARACTER 5 IS NOT A HEXADECIMAL DIGIT. NOTHING SENT."},
+      {L"KEY A", L"a0a1a2a3a4a5", false, L"KEY A: CHARACTER 1 IS NOT A HEXADECIMAL DIGIT. NOTHING SENT."},
+      {L"KEY A", L"SECRET", true, L""},
+      {L"KEY A", L"", true, L""},
+      {L"KEY B", L"SECRET!", true, L"KEY B: 7 BYTES; AN ASCII KEY IS AT MOST 6 BYTES. NOTHING SENT."},
+      // Three characters of two bytes each fill a key; four do not.
+      {L"KEY A", L"\u00C4\u00D6\u00DC", true, L""},
+      {L"KEY A", L"\u00C4\u00D6\u00DCA", true, L"KEY A: 7 BYTES; AN ASCII KEY IS AT MOST 6 BYTES. NOTHING SENT."},
+  };
+  for (const Case &c : keys) EXPECT_EQ(key_text_problem(c.box, c.text, c.ascii), c.problem) << c.text;
+
+  const std::wstring trailer = L"FFFFFFFFFFFFFF078069FFFFFFFFFFFF";
+  EXPECT_TRUE(trailer_text_problem(trailer, false).empty());
+  EXPECT_EQ(trailer_text_problem(trailer.substr(1), false),
+            L"INPUT: 31 DIGITS; A SECTOR TRAILER (KEY A, ACCESS BYTES, KEY B) IS EXACTLY 32 HEXADECIMAL DIGITS. "
+            L"NOTHING SENT.");
+  EXPECT_TRUE(trailer_text_problem(std::wstring(16, L'X'), true).empty());
+  EXPECT_EQ(trailer_text_problem(std::wstring(17, L'X'), true),
+            L"INPUT: 17 BYTES; A SECTOR TRAILER IN ASCII IS AT MOST 16 BYTES. NOTHING SENT.");
+}
+
 TEST(Mifare, BlockSectorAndPageData) {
   const auto hex = block_from_hex(L"ABC");
   EXPECT_EQ(hex[0], 0xAB);
