@@ -45,7 +45,7 @@ std::vector<std::uint8_t> hex_to_bytes(std::string_view text) {
   return out;
 }
 
-std::vector<std::uint8_t> hex_to_bytes_fixed(std::wstring_view text, std::size_t count) {
+std::vector<std::uint8_t> hex_to_bytes_fixed(std::string_view text, std::size_t count) {
   const std::size_t chars = count < text.size() / 2 + 1 ? count * 2 : text.size();
   std::vector<std::uint8_t> out = hex_to_bytes(text.substr(0, chars));
   out.resize(count, 0);

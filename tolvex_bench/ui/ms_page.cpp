@@ -250,11 +250,11 @@ void CMsDlg::handle_ic_reset() {
 }
 
 void CMsDlg::handle_ic_execute() {
-  const tb::Apdu apdu = tb::assemble_apdu({ui_->editCLA->text().toStdWString(), ui_->editINS->text().toStdWString(),
-                                          ui_->editP1->text().toStdWString(), ui_->editP2->text().toStdWString(),
-                                          ui_->editLc->text().toStdWString(),
-                                          ui_->editLcData->toPlainText().toStdWString(),
-                                          ui_->editLe->text().toStdWString()});
+  const auto bytes = [](const QString &text) { return tb::to_narrow(text.toStdWString()); };
+  const tb::Apdu apdu = tb::assemble_apdu({bytes(ui_->editCLA->text()), bytes(ui_->editINS->text()),
+                                          bytes(ui_->editP1->text()), bytes(ui_->editP2->text()),
+                                          bytes(ui_->editLc->text()), bytes(ui_->editLcData->toPlainText()),
+                                          bytes(ui_->editLe->text())});
   // A refused APDU leaves no older status word behind to be taken for its answer.
   clear_ic_result(kStatusWordTitle);
   if (!apdu.ok()) {

@@ -57,7 +57,7 @@ TEST(BufferChecks, TextsThatDoNotFitNameTheBoxAndTheLimit) {
   }
 
   // An APDU too long for its buffer names the data box and the limit.
-  const Apdu apdu = assemble_apdu({L"00", L"D6", L"00", L"00", L"FF", std::wstring(588, L'1'), L""});
+  const Apdu apdu = assemble_apdu({"00", "D6", "00", "00", "FF", std::string(588, '1'), ""});
   EXPECT_EQ(apdu.problem, L"[Lc Data]: an APDU of 299 bytes, at most 298 fit with its two length bytes.");
 }
 

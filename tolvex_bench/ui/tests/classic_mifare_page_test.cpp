@@ -297,6 +297,47 @@ class ClassicMifarePageTest : public QObject {
     QVERIFY(messages.all.isEmpty());
   }
 
+  // The byte rule, the odd/even test and the limits work on the 8-bit text sent.
+  void textsAreTakenAsBytes() {
+    benchtest::RecordingMessages messages;
+    const QString umlaut(QChar(0x00C4));  // C3 84 in 8-bit text
+    ui_.select("comboPage", 5);
+    ui_.type("editUlInput", umlaut + QStringLiteral("12"));
+    ui_.click("buttonUlWrite");
+    QCOMPARE(ui_.last("U32"), (Bytes{4, 0x00, 0x12, 0, 0}));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33"), (Bytes{0x00, 0x12}));
+    // Two characters, three bytes: odd.
+    terminal_.forget_frames();
+    ui_.type("editUlInput", umlaut + QStringLiteral("1"));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Frame Error")});
+
+    // Too long for the work buffer: refused with the limit, not cut and called odd.
+    for (const QString &text : {QString(300, QLatin1Char('1')), QString(150, QChar(0x00C4))}) {
+      messages.all.clear();
+      ui_.type("editUlInput", text);
+      ui_.click("buttonUlAuth");
+      QCOMPARE(messages.texts(),
+               QStringList{QStringLiteral("INPUT: 300 BYTES; THE TEXT OF \"AUTH\" IS AT MOST 299 BYTES. NOTHING SENT.")});
+    }
+    QVERIFY(!ui_.sent("U33"));
+    // 298 digits still go out whole.
+    ui_.type("editUlInput", QString(298, QLatin1Char('A')));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33"), repeat(0xAA, 149));
+
+    // An ASCII key counts bytes: three two-byte characters fill it.
+    messages.all.clear();
+    ui_.select("comboFormat", 1);
+    change_keys(0, 5, QString(3, QChar(0x00C4)), QStringLiteral("KEY"), QStringLiteral("FF078069"));
+    QCOMPARE(ui_.last("R51"), (Bytes{5, 0xC3, 0x84, 0xC3, 0x84, 0xC3, 0x84, 'K', 'E', 'Y', 0, 0, 0}));
+    change_keys(0, 5, QString(3, QChar(0x00C4)) + QStringLiteral("A"), QStringLiteral("KEY"), QStringLiteral("FF078069"));
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("KEY A: 7 BYTES; AN ASCII KEY IS AT MOST 6 BYTES. NOTHING SENT.")});
+    ui_.select("comboFormat", 0);
+    change_keys(0, 5, kTransport, kTransport, QStringLiteral("FF078069"));
+  }
+
   void blockChecksInOrder() {
     benchtest::RecordingMessages messages;
     const struct {

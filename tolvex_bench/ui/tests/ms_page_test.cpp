@@ -303,13 +303,15 @@ class MsPageTest : public QObject {
       QString p1, data, named;
     } cases[] = {{QString(), QStringLiteral("3F00"), QStringLiteral("P1")},
                  {QStringLiteral("04"), QStringLiteral("3F0"), QStringLiteral("[Lc Data]")},
+                 // Two characters, three bytes of 8-bit text: an odd number of digits.
+                 {QStringLiteral("04"), QString(QChar(0x00C4)) + QStringLiteral("1"), QStringLiteral("[Lc Data]")},
                  {QStringLiteral("04"), QString(588, QLatin1Char('1')), QStringLiteral("298")}};
     for (const Case &c : cases) {
       set_ic(QStringLiteral("00"), QStringLiteral("A4"), c.p1, QStringLiteral("00"), QStringLiteral("02"), c.data, {});
       ui_.click("buttonIcExecute");
       QVERIFY2(messages.texts().last().contains(c.named), qPrintable(messages.texts().last()));
     }
-    QCOMPARE(messages.all.size(), 5);
+    QCOMPARE(messages.all.size(), 6);
     QVERIFY(terminal_.frames().empty());
   }
 
