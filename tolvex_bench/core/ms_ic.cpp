@@ -46,7 +46,9 @@ std::wstring track_text_problem(int track, std::size_t bytes) {
 
 std::wstring track_step_skipped(int track, std::size_t bytes, std::size_t sent) {
   if (bytes <= kTrackTextMaxBytes) return {};
-  const std::wstring before = sent == 1 ? L"The 1 command before it was sent" : L"The " + std::to_wstring(sent) + L" commands before it were sent";
+  const std::wstring before = sent == 0   ? std::wstring(L"Nothing was sent before it")
+                              : sent == 1 ? std::wstring(L"The 1 command before it was sent")
+                                          : L"The " + std::to_wstring(sent) + L" commands before it were sent";
   return track_name(track) + L": " + std::to_wstring(bytes) + L" bytes, at most " +
          std::to_wstring(kTrackTextMaxBytes) + L" fit. This write was not sent. " + before +
          L"; the steps after it still run.";

@@ -20,7 +20,6 @@ namespace tbu = tolvex::bench::ui;
 
 namespace {
 
-
 // Target list entries.
 constexpr int kTargetCard = 1;
 // Type list entries.

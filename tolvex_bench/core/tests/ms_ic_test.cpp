@@ -67,6 +67,7 @@ TEST(BufferChecks, AWriteSkippedMidRunSaysWhatWasSent) {
             L"Track3: 300 bytes, at most 299 fit. This write was not sent. The 2 commands before it were sent; "
             L"the steps after it still run.");
   EXPECT_NE(track_step_skipped(2, 400, 1).find(L"The 1 command before it was sent;"), std::wstring::npos);
+  EXPECT_NE(track_step_skipped(2, 400, 0).find(L"Nothing was sent before it;"), std::wstring::npos);
 }
 
 TEST(AnswerToReset, StructureDecodedOrRefused) {
