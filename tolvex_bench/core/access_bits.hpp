@@ -1,8 +1,9 @@
 // The four access bytes of a MIFARE Classic sector trailer: their check, the access
 // conditions they grant in words, and the conditions that lock a trailer for good.
 //
-// Bytes 0 to 2 (bytes 6 to 8 of the trailer) carry the condition bits C1, C2 and C3 of the four groups (three data
-// groups, then the trailer), each bit once plain and once inverted:
+// Bytes 0 to 2 (bytes 6 to 8 of the trailer) carry the condition bits C1, C2 and C3 of
+// the four groups (three data groups, then the trailer), each bit once plain and once
+// inverted:
 //   byte 0: high nibble ~C2, low nibble ~C1
 //   byte 1: high nibble  C1, low nibble ~C3
 //   byte 2: high nibble  C3, low nibble  C2

@@ -61,9 +61,9 @@ std::wstring all_write_problem(std::size_t track1, std::size_t track2, std::size
 // bytes each TDi announces, the historical bytes T0 counts, and TCK when a protocol
 // other than T=0 is offered.
 struct AnswerToReset {
-  std::wstring problem;                 // why the bytes are no answer to reset; empty when they are
+  std::wstring problem;  // why the bytes are no answer to reset; empty when they are
   std::uint8_t ts = 0;
-  std::vector<int> protocols;           // offered, in order, each once; T=0 when no TD1
+  std::vector<int> protocols;  // offered, in order, each once; T=0 when no TDi names one
   std::vector<std::uint8_t> historical;
   bool valid() const { return problem.empty(); }
 };
