@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "hex.hpp"
 #include "records.hpp"
 
@@ -105,6 +107,23 @@ TEST(AnswerToReset, StructureDecodedOrRefused) {
     if (!c.protocols.empty()) {
       EXPECT_EQ(atr.protocols, c.protocols) << shown;
     }
+  }
+}
+
+// Whatever the terminal sends: never a read past the bytes (the sanitizer runs see
+// that), and a valid answer always holds the historical bytes T0 counts.
+TEST(AnswerToReset, AnyBytesDecodeSafely) {
+  std::mt19937 random(21);
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<std::uint8_t> bytes(random() % 36);
+    for (auto &b : bytes) b = static_cast<std::uint8_t>(random());
+    if (!bytes.empty() && round % 2 == 0) bytes[0] = 0x3B;
+    const AnswerToReset atr = decode_answer_to_reset(bytes.data(), bytes.size());
+    if (atr.valid()) {
+      ASSERT_EQ(atr.historical.size(), std::size_t{bytes[1] & 0x0Fu});
+      ASSERT_FALSE(atr.protocols.empty());
+    }
+    ASSERT_EQ(answer_to_reset_lines(bytes.data(), bytes.size()).front(), spaced_hex(bytes.data(), bytes.size()));
   }
 }
 
