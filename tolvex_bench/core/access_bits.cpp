@@ -8,6 +8,10 @@ namespace tolvex::bench {
 
 namespace {
 
+// The access bytes are bytes 6 to 9 of the sector trailer, and are named so.
+constexpr int kTrailerOffset = 6;
+constexpr int kFirstLargeSector = 32;
+
 int nibble(std::uint8_t byte, bool high) { return high ? byte >> 4 : byte & 0x0F; }
 
 // Where each condition bit sits: its plain nibble and its inverted nibble.
@@ -41,9 +45,9 @@ std::wstring byte_text(std::uint8_t b) {
 std::wstring mismatch_words(const AccessMismatch &m, const AccessBytes &bytes) {
   const auto plain = static_cast<std::size_t>(m.plain_byte);
   const auto inverted = static_cast<std::size_t>(m.inverted_byte);
-  return L"C" + std::to_wstring(m.bit) + L" in byte " + std::to_wstring(m.plain_byte + 1) + L" (" +
-         byte_text(bytes[plain]) + L") is not the inverse of byte " + std::to_wstring(m.inverted_byte + 1) + L" (" +
-         byte_text(bytes[inverted]) + L")";
+  return L"C" + std::to_wstring(m.bit) + L" in byte " + std::to_wstring(m.plain_byte + kTrailerOffset) + L" (" +
+         byte_text(bytes[plain]) + L") is not the inverse of byte " +
+         std::to_wstring(m.inverted_byte + kTrailerOffset) + L" (" + byte_text(bytes[inverted]) + L")";
 }
 
 std::wstring upper(std::wstring text) {
@@ -51,7 +55,8 @@ std::wstring upper(std::wstring text) {
   return text;
 }
 
-std::wstring group_name(int group, int blocks_per_sector) {
+std::wstring group_name(int group, int sector) {
+  const int blocks_per_sector = sector < 0 ? 0 : sector < kFirstLargeSector ? 4 : 16;
   static const wchar_t *const kLarge[3] = {L"0-4", L"5-9", L"10-14"};
   const std::wstring small = std::to_wstring(group);
   if (group == 3) {
@@ -116,7 +121,9 @@ TrailerAccess trailer_access(int condition) {
 
 bool key_b_readable(int trailer_condition) { return trailer_access(trailer_condition).key_b_read != KeyUse::Never; }
 
-std::vector<std::wstring> access_in_words(const AccessBytes &bytes, int blocks_per_sector) {
+int trailer_block(int sector) { return sector < kFirstLargeSector ? 3 : 15; }
+
+std::vector<std::wstring> access_in_words(const AccessBytes &bytes, int sector) {
   std::vector<std::wstring> lines;
   const auto mismatches = access_mismatches(bytes);
   if (!mismatches.empty()) {
@@ -126,12 +133,16 @@ std::vector<std::wstring> access_in_words(const AccessBytes &bytes, int blocks_p
   }
   for (int group = 0; group < 3; ++group) {
     const DataAccess a = data_access(access_condition(bytes, group));
-    lines.push_back(group_name(group, blocks_per_sector) + L": read " + key_words(a.read) + L", write " +
-                    key_words(a.write) + L", incr. " + key_words(a.increment) + L", decr. " + key_words(a.decrement));
+    if (group == 0 && sector == 0) {
+      lines.push_back(L"Block 0: manufacturer block, read " + std::wstring(key_words(a.read)) + L"; no key writes it");
+      continue;
+    }
+    lines.push_back(group_name(group, sector) + L": read " + key_words(a.read) + L", write " + key_words(a.write) +
+                    L", incr. " + key_words(a.increment) + L", decr. " + key_words(a.decrement));
   }
   const int trailer = access_condition(bytes, 3);
   const TrailerAccess t = trailer_access(trailer);
-  lines.push_back(group_name(3, blocks_per_sector) + L": key A write " + key_words(t.key_a_write) + L"; key B read " +
+  lines.push_back(group_name(3, sector) + L": key A write " + key_words(t.key_a_write) + L"; key B read " +
                   key_words(t.key_b_read) + L", write " + key_words(t.key_b_write));
   lines.push_back(std::wstring(L"Access bits: read ") + key_words(t.access_read) + L", write " + key_words(t.access_write));
   if (key_b_readable(trailer)) lines.emplace_back(L"Key B is readable, so the card refuses it as a key.");

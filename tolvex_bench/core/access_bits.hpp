@@ -1,12 +1,13 @@
 // The four access bytes of a MIFARE Classic sector trailer: their check, the access
 // conditions they grant in words, and the conditions that lock a trailer for good.
 //
-// Bytes 0 to 2 carry the condition bits C1, C2 and C3 of the four groups (three data
-// groups, then the trailer), each bit once plain and once inverted:
+// Bytes 0 to 2 (bytes 6 to 8 of the trailer) carry the condition bits C1, C2 and C3 of
+// the four groups (three data groups, then the trailer), each bit once plain and once
+// inverted:
 //   byte 0: high nibble ~C2, low nibble ~C1
 //   byte 1: high nibble  C1, low nibble ~C3
 //   byte 2: high nibble  C3, low nibble  C2
-// Bit g of each nibble belongs to group g. Byte 3 is free data.
+// Bit g of each nibble belongs to group g. Byte 3 (trailer byte 9) is free data.
 #pragma once
 
 #include <array>
@@ -58,10 +59,14 @@ bool key_b_readable(int trailer_condition);
 
 // The access conditions in words: one line per data group ("incr." increment, "decr."
 // decrement, transfer and restore), one for the trailer's keys, one for the access
-// bits themselves, then a line about key B when it is readable. `blocks_per_sector` is 4 (sectors 0-31:
-// one block a group), 16 (sectors 32-39: five blocks a group) or 0 when the sector is
-// not known (both forms are named).
-std::vector<std::wstring> access_in_words(const AccessBytes &bytes, int blocks_per_sector);
+// bits themselves, then a line about key B when it is readable. Sectors 0-31 have one
+// block a group, sectors 32-39 five; a negative sector is not known (both forms are
+// named). Block 0 of sector 0 is the manufacturer block, which no key writes. The
+// bytes are numbered as in the trailer: 6, 7, 8 and 9.
+std::vector<std::wstring> access_in_words(const AccessBytes &bytes, int sector);
+
+// The block of a sector that holds its trailer: 3 for sectors 0-31, 15 for 32-39.
+int trailer_block(int sector);
 
 // Why the bytes may not be sent: the bytes that disagree, upper case; empty when they
 // are well formed.

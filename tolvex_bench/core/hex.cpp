@@ -45,7 +45,7 @@ std::vector<std::uint8_t> hex_to_bytes(std::string_view text) {
   return out;
 }
 
-std::vector<std::uint8_t> hex_to_bytes_fixed(std::wstring_view text, std::size_t count) {
+std::vector<std::uint8_t> hex_to_bytes_fixed(std::string_view text, std::size_t count) {
   const std::size_t chars = count < text.size() / 2 + 1 ? count * 2 : text.size();
   std::vector<std::uint8_t> out = hex_to_bytes(text.substr(0, chars));
   out.resize(count, 0);
@@ -101,6 +101,18 @@ std::string plain_hex(const std::uint8_t *bytes, std::size_t count) {
   std::string out;
   out.reserve(count * 2);
   for (std::size_t i = 0; i < count; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+std::wstring spaced_hex(const std::uint8_t *bytes, std::size_t count) {
+  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring out;
+  out.reserve(count * 3);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out += L' ';
     out += kDigits[bytes[i] >> 4];
     out += kDigits[bytes[i] & 0x0F];
   }

@@ -22,9 +22,9 @@ std::uint8_t hex_pair(wchar_t high, wchar_t low) noexcept;
 std::vector<std::uint8_t> hex_to_bytes(std::wstring_view text);
 std::vector<std::uint8_t> hex_to_bytes(std::string_view text);
 
-// Exactly `count` bytes from the first 2 x count characters of the text; characters
-// missing at the end give 0x00 bytes.
-std::vector<std::uint8_t> hex_to_bytes_fixed(std::wstring_view text, std::size_t count);
+// Exactly `count` bytes from the first 2 x count bytes of an 8-bit text; digits missing
+// at the end give 0x00 bytes.
+std::vector<std::uint8_t> hex_to_bytes_fixed(std::string_view text, std::size_t count);
 
 // Strict reading for typed command-line input: an even number of digits 0-9, A-F or
 // a-f. Returns false (and leaves *error set) when the text is not such a text.
@@ -35,6 +35,9 @@ std::wstring bracketed_hex(const std::uint8_t *bytes, std::size_t count);
 
 // Plain upper-case hexadecimal digits, "410F" for the bytes 0x41 0x0F.
 std::string plain_hex(const std::uint8_t *bytes, std::size_t count);
+
+// Upper-case digit pairs separated by blanks, "41 0F" for the bytes 0x41 0x0F.
+std::wstring spaced_hex(const std::uint8_t *bytes, std::size_t count);
 
 // A text of at most `width` characters stays whole; a longer one is cut into pieces of
 // `width` characters from the front, joined by "\n  ".

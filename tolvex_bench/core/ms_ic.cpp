@@ -1,5 +1,6 @@
 #include "ms_ic.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "hex.hpp"
@@ -43,6 +44,16 @@ std::wstring track_text_problem(int track, std::size_t bytes) {
          std::to_wstring(kTrackTextMaxBytes) + L" fit. Nothing was sent.";
 }
 
+std::wstring track_step_skipped(int track, std::size_t bytes, std::size_t sent) {
+  if (bytes <= kTrackTextMaxBytes) return {};
+  const std::wstring before = sent == 0   ? std::wstring(L"Nothing was sent before it")
+                              : sent == 1 ? std::wstring(L"The 1 command before it was sent")
+                                          : L"The " + std::to_wstring(sent) + L" commands before it were sent";
+  return track_name(track) + L": " + std::to_wstring(bytes) + L" bytes, at most " +
+         std::to_wstring(kTrackTextMaxBytes) + L" fit. This write was not sent. " + before +
+         L"; the steps after it still run.";
+}
+
 std::wstring all_write_problem(std::size_t track1, std::size_t track2, std::size_t track3) {
   const std::size_t block = track1 + track2 + track3 + 2;
   if (block <= kAllWriteMaxBytes) return {};
@@ -51,10 +62,102 @@ std::wstring all_write_problem(std::size_t track1, std::size_t track2, std::size
          L" fit in one \"All Write\". Nothing was sent.";
 }
 
+AnswerToReset decode_answer_to_reset(const std::uint8_t *bytes, std::size_t count) {
+  // TS, T0, at most 15 historical bytes and TCK leave 16 of the 33 bytes for interface bytes.
+  constexpr std::size_t kMaxBytes = 33;
+  AnswerToReset atr;
+  if (bytes == nullptr) count = 0;
+  if (count < 2) {
+    atr.problem = std::to_wstring(count) + (count == 1 ? L" byte, too short" : L" bytes, too short");
+    return atr;
+  }
+  if (count > kMaxBytes) {
+    atr.problem = std::to_wstring(count) + L" bytes, more than " + std::to_wstring(kMaxBytes);
+    return atr;
+  }
+  atr.ts = bytes[0];
+  if (atr.ts != 0x3B && atr.ts != 0x3F) {
+    atr.problem = L"TS " + spaced_hex(&atr.ts, 1) + L" is neither 3B nor 3F";
+    return atr;
+  }
+  const std::size_t historical = bytes[1] & 0x0F;
+  std::uint8_t y = bytes[1] >> 4;
+  std::size_t pos = 2;
+  bool needs_tck = false;
+  while (true) {
+    const int present = (y & 1) + (y >> 1 & 1) + (y >> 2 & 1) + (y >> 3 & 1);
+    if (pos + static_cast<std::size_t>(present) > count) {
+      atr.problem = L"ends inside its interface bytes";
+      return atr;
+    }
+    pos += static_cast<std::size_t>(present);
+    if ((y & 0x08) == 0) break;
+    const std::uint8_t td = bytes[pos - 1];
+    const int protocol = td & 0x0F;
+    if (protocol != 0) needs_tck = true;
+    // T=15 announces global interface bytes, not a protocol.
+    if (protocol != 15 && std::find(atr.protocols.begin(), atr.protocols.end(), protocol) == atr.protocols.end()) {
+      atr.protocols.push_back(protocol);
+    }
+    y = td >> 4;
+  }
+  if (atr.protocols.empty()) atr.protocols.push_back(0);
+  const std::size_t expected = pos + historical + (needs_tck ? 1 : 0);
+  if (count < expected) {
+    atr.problem = std::to_wstring(count) + L" bytes where its structure gives " + std::to_wstring(expected);
+    return atr;
+  }
+  if (count > expected) {
+    atr.problem = std::to_wstring(count - expected) + L" bytes after its end";
+    return atr;
+  }
+  atr.historical.assign(bytes + pos, bytes + pos + historical);
+  if (needs_tck) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 1; i < count; ++i) sum ^= bytes[i];
+    if (sum != 0) {
+      atr.problem = L"check byte TCK does not match";
+      atr.historical.clear();
+      return atr;
+    }
+  }
+  return atr;
+}
+
+std::vector<std::wstring> answer_to_reset_lines(const std::uint8_t *bytes, std::size_t count) {
+  if (bytes == nullptr) count = 0;
+  std::vector<std::wstring> lines{spaced_hex(bytes, count)};
+  const AnswerToReset atr = decode_answer_to_reset(bytes, count);
+  if (!atr.valid()) {
+    lines.emplace_back(L"not a valid answer-to-reset:");
+    lines.push_back(atr.problem);
+    return lines;
+  }
+  lines.push_back(atr.ts == 0x3B ? L"TS 3B direct convention" : L"TS 3F inverse convention");
+  std::wstring protocols = atr.protocols.size() == 1 ? L"Protocol" : L"Protocols";
+  for (std::size_t i = 0; i < atr.protocols.size(); ++i) {
+    protocols += (i == 0 ? L" T=" : L", T=") + std::to_wstring(atr.protocols[i]);
+  }
+  lines.push_back(protocols);
+  if (atr.historical.empty()) {
+    lines.emplace_back(L"No historical bytes");
+    return lines;
+  }
+  const bool printable = std::all_of(atr.historical.begin(), atr.historical.end(),
+                                     [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+  std::wstring history = L"Historical: ";
+  if (printable) {
+    history += L'"' + std::wstring(atr.historical.begin(), atr.historical.end()) + L'"';
+  } else {
+    history += spaced_hex(atr.historical.data(), atr.historical.size());
+  }
+  lines.push_back(history);
+  return lines;
+}
+
 std::wstring status_word_hex(std::uint8_t sw1, std::uint8_t sw2) {
   const std::uint8_t word[] = {sw1, sw2};
-  const std::string digits = plain_hex(word, 2);
-  return std::wstring(digits.begin(), digits.begin() + 2) + L' ' + std::wstring(digits.begin() + 2, digits.end());
+  return spaced_hex(word, 2);
 }
 
 std::wstring status_word_text(std::uint8_t sw1, std::uint8_t sw2) {

@@ -45,13 +45,34 @@ struct TrackHint {
 TrackHint track_hint(int track, std::wstring_view text);
 
 // Why a track text of `bytes` bytes cannot be sent ("Track2: 320 bytes, at most 299
-// fit."); empty when it fits.
+// fit. Nothing was sent."); empty when it fits.
 std::wstring track_text_problem(int track, std::size_t bytes);
+
+// The same for a write step skipped in the middle of "M/S Execute", after `sent`
+// commands of the run went out: says what was sent and that the run goes on.
+std::wstring track_step_skipped(int track, std::size_t bytes, std::size_t sent);
 
 // The same for the "All Write" block of three texts of these byte counts.
 std::wstring all_write_problem(std::size_t track1, std::size_t track2, std::size_t track3);
 
 // ---- IC card ---------------------------------------------------------------------------
+
+// The card's answer to reset, read by its ISO 7816-3 structure: TS, T0, the interface
+// bytes each TDi announces, the historical bytes T0 counts, and TCK when a protocol
+// other than T=0 is offered.
+struct AnswerToReset {
+  std::wstring problem;  // why the bytes are no answer to reset; empty when they are
+  std::uint8_t ts = 0;
+  std::vector<int> protocols;  // offered, in order, each once; T=0 when no TDi names one
+  std::vector<std::uint8_t> historical;
+  bool valid() const { return problem.empty(); }
+};
+
+AnswerToReset decode_answer_to_reset(const std::uint8_t *bytes, std::size_t count);
+
+// The answer in lines for the IC group: its bytes, then TS, the protocols and the
+// historical bytes, or "not a valid answer-to-reset" and why.
+std::vector<std::wstring> answer_to_reset_lines(const std::uint8_t *bytes, std::size_t count);
 
 // "90 00".
 std::wstring status_word_hex(std::uint8_t sw1, std::uint8_t sw2);

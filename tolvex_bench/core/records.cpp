@@ -18,12 +18,41 @@ std::array<std::uint8_t, N> to_array(const std::vector<std::uint8_t> &bytes) {
   return out;
 }
 
-// A header box gives one byte from its first two characters.
-std::uint8_t box_byte(std::wstring_view box) {
-  return hex_pair(box.empty() ? L'\0' : box[0], box.size() > 1 ? box[1] : L'\0');
+// A header box gives one byte from its first two bytes.
+std::uint8_t box_byte(std::string_view box) { return hex_to_bytes_fixed(box, 1)[0]; }
+
+// Exactly `digits` hexadecimal digits, or why not.
+std::wstring exact_hex_problem(std::wstring_view box, std::string_view text, std::size_t digits,
+                               std::wstring_view what) {
+  const std::wstring head = std::wstring(box) + L": ";
+  // Every byte before the first invalid one is an ASCII digit: its place is the same
+  // counted in bytes or in characters.
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (hex_digit(static_cast<wchar_t>(static_cast<unsigned char>(text[i]))) < 0) {
+      return head + L"CHARACTER " + std::to_wstring(i + 1) + L" IS NOT A HEXADECIMAL DIGIT. NOTHING SENT.";
+    }
+  }
+  if (text.size() == digits) return {};
+  return head + std::to_wstring(text.size()) + L" DIGITS; " + std::wstring(what) + L" IS EXACTLY " +
+         std::to_wstring(digits) + L" HEXADECIMAL DIGITS. NOTHING SENT.";
+}
+
+// At most `limit` bytes of 8-bit text, or why not.
+std::wstring byte_limit_problem(std::wstring_view box, std::string_view text, std::size_t limit,
+                                std::wstring_view what) {
+  const std::size_t bytes = text.size();
+  if (bytes <= limit) return {};
+  return std::wstring(box) + L": " + std::to_wstring(bytes) + L" BYTES; " + std::wstring(what) + L" IS AT MOST " +
+         std::to_wstring(limit) + L" BYTES. NOTHING SENT.";
 }
 
 }  // namespace
+
+std::string work_text(std::wstring_view text) {
+  std::string out = to_narrow(text);
+  if (out.size() > kWorkBuffer - 1) out.resize(kWorkBuffer - 1);
+  return out;
+}
 
 std::string rotate_text(std::string_view text) {
   if (text.empty()) return {};
@@ -81,7 +110,7 @@ AllReadTracks split_all_read(const std::uint8_t *data, std::size_t size) {
 Apdu assemble_apdu(const ApduBoxes &b) {
   Apdu apdu;
   const struct {
-    const std::wstring *box;
+    const std::string *box;
     const wchar_t *name;
   } header[] = {{&b.cla, L"CLA"}, {&b.ins, L"INS"}, {&b.p1, L"P1"}, {&b.p2, L"P2"}};
   for (const auto &h : header) {
@@ -106,7 +135,7 @@ Apdu assemble_apdu(const ApduBoxes &b) {
   apdu.buffer.push_back(static_cast<std::uint8_t>(length & 0xFF));
   for (const auto &h : header) apdu.buffer.push_back(box_byte(*h.box));
   apdu.buffer.push_back(b.lc.empty() ? 0 : box_byte(b.lc));
-  const std::vector<std::uint8_t> data = hex_to_bytes(std::wstring_view(b.data));
+  const std::vector<std::uint8_t> data = hex_to_bytes(std::string_view(b.data));
   apdu.buffer.insert(apdu.buffer.end(), data.begin(), data.end());
   if (!b.le.empty()) apdu.buffer.push_back(box_byte(b.le));
   return apdu;
@@ -126,13 +155,12 @@ std::array<std::uint8_t, 16> value_block(std::int32_t value) {
   return out;
 }
 
-std::vector<std::uint8_t> key_record(std::wstring_view key_a, std::wstring_view key_b, bool ascii,
-                                     std::optional<std::wstring_view> access_hex) {
-  auto key = [ascii](std::wstring_view text) {
+std::vector<std::uint8_t> key_record(std::string_view key_a, std::string_view key_b, bool ascii,
+                                     std::optional<std::string_view> access_hex) {
+  auto key = [ascii](std::string_view text) {
     if (!ascii) return hex_to_bytes_fixed(text, 6);
-    const std::string narrow = to_narrow(text);
     std::vector<std::uint8_t> out(6, 0);
-    std::copy_n(narrow.begin(), std::min<std::size_t>(6, narrow.size()), out.begin());
+    std::copy_n(text.begin(), std::min<std::size_t>(6, text.size()), out.begin());
     return out;
   };
   std::vector<std::uint8_t> out = key(key_a);
@@ -145,14 +173,23 @@ std::vector<std::uint8_t> key_record(std::wstring_view key_a, std::wstring_view 
   return out;
 }
 
-std::array<std::uint8_t, 16> block_from_hex(std::wstring_view text) { return to_array<16>(hex_to_bytes_fixed(text, 16)); }
-
-std::array<std::uint8_t, 16> block_from_ascii(std::wstring_view text) {
-  const std::string narrow = to_narrow(text);
-  return to_array<16>(std::vector<std::uint8_t>(narrow.begin(), narrow.end()));
+std::wstring key_text_problem(std::wstring_view box, std::string_view text, bool ascii) {
+  if (ascii) return byte_limit_problem(box, text, 6, L"AN ASCII KEY");
+  return exact_hex_problem(box, text, 12, L"A HEX KEY");
 }
 
-std::vector<std::uint8_t> sector_data(std::uint8_t sector, std::wstring_view hex_text) {
+std::wstring trailer_text_problem(std::string_view text, bool ascii) {
+  if (ascii) return byte_limit_problem(L"INPUT", text, 16, L"A SECTOR TRAILER IN ASCII");
+  return exact_hex_problem(L"INPUT", text, 32, L"A SECTOR TRAILER (KEY A, ACCESS BYTES, KEY B)");
+}
+
+std::array<std::uint8_t, 16> block_from_hex(std::string_view text) { return to_array<16>(hex_to_bytes_fixed(text, 16)); }
+
+std::array<std::uint8_t, 16> block_from_ascii(std::string_view text) {
+  return to_array<16>(std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::uint8_t> sector_data(std::uint8_t sector, std::string_view hex_text) {
   if (sector < 32) return hex_to_bytes_fixed(hex_text, 51);
   std::vector<std::uint8_t> out{sector};
   const std::vector<std::uint8_t> rest = hex_to_bytes_fixed(hex_text, 255);
@@ -160,9 +197,13 @@ std::vector<std::uint8_t> sector_data(std::uint8_t sector, std::wstring_view hex
   return out;
 }
 
-std::array<std::uint8_t, 4> ultralight_page(std::wstring_view text) { return to_array<4>(hex_to_bytes_fixed(text, 4)); }
+std::array<std::uint8_t, 4> ultralight_page(std::string_view text) { return to_array<4>(hex_to_bytes_fixed(text, 4)); }
 
-std::optional<std::vector<std::uint8_t>> auth_bytes(std::wstring_view text) {
+std::wstring auth_text_problem(std::string_view text) {
+  return byte_limit_problem(L"INPUT", text, kWorkBuffer - 1, L"THE TEXT OF \"AUTH\"");
+}
+
+std::optional<std::vector<std::uint8_t>> auth_bytes(std::string_view text) {
   if (text.size() % 2 != 0) return std::nullopt;
   return hex_to_bytes(text);
 }

@@ -1,5 +1,6 @@
 // Data records the pages build from typed text, and the splitting of multi-part
-// answers. Typed text is wide; what goes to the library is bytes.
+// answers. Typed text is wide; it is converted to 8-bit text first, and the byte rule,
+// the counts and the limits all apply to those bytes.
 #pragma once
 
 #include <array>
@@ -14,6 +15,9 @@ namespace tolvex::bench {
 
 // The pages' work buffer for a text or record on its way to the library.
 inline constexpr std::size_t kWorkBufferBytes = 300;
+
+// A box's text as the work buffer holds it: its 8-bit form, at most 299 bytes.
+std::string work_text(std::wstring_view text);
 
 // ---- Magnetic stripe -------------------------------------------------------------------
 
@@ -46,8 +50,9 @@ AllReadTracks split_all_read(const std::uint8_t *data, std::size_t size);
 
 // ---- IC card -----------------------------------------------------------------------------
 
+// The 8-bit texts of the IC boxes.
 struct ApduBoxes {
-  std::wstring cla, ins, p1, p2, lc, data, le;
+  std::string cla, ins, p1, p2, lc, data, le;
 };
 
 struct Apdu {
@@ -71,28 +76,41 @@ Apdu assemble_apdu(const ApduBoxes &boxes);
 // first), then 0xAA 0x55 0xAA 0x55.
 std::array<std::uint8_t, 16> value_block(std::int32_t value);
 
-// Key A and key B from their boxes: in hex form the first twelve characters by the
-// hexadecimal byte rule, in ASCII form the first six bytes of the 8-bit text (zero-filled).
-// With access bytes (first eight characters of the access box) the record has 16 bytes:
+// Key A and key B from the 8-bit texts of their boxes: in hex form the first twelve
+// digits by the hexadecimal byte rule, in ASCII form the first six bytes (zero-filled).
+// With access bytes (first eight digits of the access box) the record has 16 bytes:
 // key A, access, key B; otherwise 12: key A, key B.
-std::vector<std::uint8_t> key_record(std::wstring_view key_a, std::wstring_view key_b, bool ascii,
-                                     std::optional<std::wstring_view> access_hex);
+std::vector<std::uint8_t> key_record(std::string_view key_a, std::string_view key_b, bool ascii,
+                                     std::optional<std::string_view> access_hex);
 
-// Block data for "Write Block": hex form from the first 32 characters, ASCII form the
-// first 16 bytes of the 8-bit text, zero-filled.
-std::array<std::uint8_t, 16> block_from_hex(std::wstring_view text);
-std::array<std::uint8_t, 16> block_from_ascii(std::wstring_view text);
+// Why a key box's text may not be written, upper case and naming the box ("KEY A");
+// empty when it may. A HEX key is exactly 12 hexadecimal digits, an ASCII key at most
+// 6 bytes of 8-bit text: a key padded or cut in silence could lock a sector for good.
+std::wstring key_text_problem(std::wstring_view box, std::string_view text, bool ascii);
 
-// Sector data for "Write Sector": 51 bytes from the first 102 characters for sectors 0
-// to 31; for sectors 32 to 39 a 256-byte block, byte 0 the sector, bytes 1-255 from the
-// first 510 characters.
-std::vector<std::uint8_t> sector_data(std::uint8_t sector, std::wstring_view hex_text);
+// The same for the "INPUT:" text of a "Write Block" to a sector trailer: in HEX exactly
+// 32 digits (key A, access bytes, key B), in ASCII at most 16 bytes.
+std::wstring trailer_text_problem(std::string_view text, bool ascii);
 
-// The 4 bytes of an Ultralight page write: the first eight characters.
-std::array<std::uint8_t, 4> ultralight_page(std::wstring_view text);
+// Block data for "Write Block": hex form from the first 32 digits, ASCII form the first
+// 16 bytes, zero-filled.
+std::array<std::uint8_t, 16> block_from_hex(std::string_view text);
+std::array<std::uint8_t, 16> block_from_ascii(std::string_view text);
 
-// The "AUTH" data: the whole text two characters a byte; empty when the text has an
-// odd number of characters (then nothing is sent).
-std::optional<std::vector<std::uint8_t>> auth_bytes(std::wstring_view text);
+// Sector data for "Write Sector": 51 bytes from the first 102 digits for sectors 0 to
+// 31; for sectors 32 to 39 a 256-byte block, byte 0 the sector, bytes 1-255 from the
+// first 510 digits.
+std::vector<std::uint8_t> sector_data(std::uint8_t sector, std::string_view hex_text);
+
+// The 4 bytes of an Ultralight page write: the first eight digits.
+std::array<std::uint8_t, 4> ultralight_page(std::string_view text);
+
+// Why the whole "AUTH" text cannot be sent: longer than the work buffer holds. Empty
+// when it fits.
+std::wstring auth_text_problem(std::string_view text);
+
+// The "AUTH" data: the whole text two digits a byte; empty when the text has an odd
+// number of bytes (then nothing is sent).
+std::optional<std::vector<std::uint8_t>> auth_bytes(std::string_view text);
 
 }  // namespace tolvex::bench

@@ -11,6 +11,7 @@
 #include "hex.hpp"
 #include "message_service.hpp"
 #include "records.hpp"
+#include "text.hpp"
 #include "ui_classic_mifare_page.h"
 #include "upper_case_edit.hpp"
 
@@ -18,9 +19,6 @@ namespace tb = tolvex::bench;
 namespace tbu = tolvex::bench::ui;
 
 namespace {
-
-// A text box's text is used from a 300-byte work buffer: its first 299 characters.
-constexpr qsizetype kWorkChars = 299;
 
 // Target list entries.
 constexpr int kTargetCard = 1;
@@ -31,7 +29,10 @@ constexpr int kTypeAscii = 3;
 // Sector list index of the first sixteen-block sector (sector 32).
 constexpr int kFirstLargeSectorIndex = 33;
 
-std::wstring work_text(const QLineEdit *edit) { return edit->text().left(kWorkChars).toStdWString(); }
+// A text box's text as the 300-byte work buffer holds it: 8-bit, at most 299 bytes.
+std::string work_text(const QLineEdit *edit) { return tb::work_text(edit->text().toStdWString()); }
+// The whole 8-bit text, for the uses that need more than the work buffer holds.
+std::string whole_text(const QLineEdit *edit) { return tb::to_narrow(edit->text().toStdWString()); }
 
 QStringList numbered(const QString &prefix, int first, int last) {
   QStringList out;
@@ -120,16 +121,14 @@ void CClassicMifare::handle_target_changed(int index) {
 void CClassicMifare::update_access_words() {
   const std::vector<std::uint8_t> bytes = tb::hex_to_bytes_fixed(work_text(ui_->editAccess), 4);
   const int index = ui_->comboKeySector->currentIndex();
-  const int blocks = index <= 0 ? 0 : (index < kFirstLargeSectorIndex ? 4 : 16);
   QStringList lines;
-  for (const std::wstring &line : tb::access_in_words({bytes[0], bytes[1], bytes[2], bytes[3]}, blocks)) {
+  for (const std::wstring &line : tb::access_in_words({bytes[0], bytes[1], bytes[2], bytes[3]}, index - 1)) {
     lines << QString::fromStdWString(line);
   }
   ui_->labelAccessWords->setText(lines.join(QLatin1Char('\n')));
 }
 
-bool CClassicMifare::confirm_access(const std::vector<std::uint8_t> &record, std::uint8_t sector) {
-  const tb::AccessBytes access{record[6], record[7], record[8], record[9]};
+bool CClassicMifare::confirm_access(const tb::AccessBytes &access, std::uint8_t sector) {
   if (const std::wstring error = tb::access_error_text(access); !error.empty()) {
     tbu::show_message(QString::fromStdWString(error));
     return false;
@@ -141,6 +140,29 @@ bool CClassicMifare::confirm_access(const std::vector<std::uint8_t> &record, std
   return tbu::messages().show(question) == QMessageBox::Yes;
 }
 
+bool CClassicMifare::keys_are_whole() {
+  const bool ascii = ui_->comboFormat->currentIndex() == 1;
+  for (const auto &[box, edit] : {std::pair{L"KEY A", ui_->editKeyA}, std::pair{L"KEY B", ui_->editKeyB}}) {
+    if (const std::wstring problem = tb::key_text_problem(box, whole_text(edit), ascii); !problem.empty()) {
+      tbu::show_message(QString::fromStdWString(problem));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CClassicMifare::confirm_trailer(int type, const std::array<std::uint8_t, 16> &content, std::uint8_t sector) {
+  // A value block has no text to check; its bytes 6 to 8 still meet the access check.
+  if (type != kTypeBalance) {
+    const std::wstring problem = tb::trailer_text_problem(whole_text(ui_->editInput), type == kTypeAscii);
+    if (!problem.empty()) {
+      tbu::show_message(QString::fromStdWString(problem));
+      return false;
+    }
+  }
+  return confirm_access({content[6], content[7], content[8], content[9]}, sector);
+}
+
 void CClassicMifare::handle_change() {
   const int index = ui_->comboKeySector->currentIndex();
   if (index < 0 || index > 40) {
@@ -150,17 +172,19 @@ void CClassicMifare::handle_change() {
   const bool all = index == 0;
   const auto sector = static_cast<std::uint8_t>(all ? 0 : index - 1);
   const bool with_access = ui_->checkAccess->isChecked();
-  const std::wstring access_text = work_text(ui_->editAccess);
+  const std::string access_text = work_text(ui_->editAccess);
   const std::vector<std::uint8_t> record =
       tb::key_record(work_text(ui_->editKeyA), work_text(ui_->editKeyB), ui_->comboFormat->currentIndex() == 1,
-                     with_access ? std::optional<std::wstring_view>(access_text) : std::nullopt);
+                     with_access ? std::optional<std::string_view>(access_text) : std::nullopt);
 
-  if (ui_->comboTarget->currentIndex() == kTargetCard) {
-    if (all) {
-      tbu::show_message(QStringLiteral("ERROR: Select Sector!(Exclude \"SECTOR All\" item)"));
-      return;
-    }
-    if (with_access && !confirm_access(record, sector)) return;
+  const bool card = ui_->comboTarget->currentIndex() == kTargetCard;
+  if (card && all) {
+    tbu::show_message(QStringLiteral("ERROR: Select Sector!(Exclude \"SECTOR All\" item)"));
+    return;
+  }
+  if (!keys_are_whole()) return;
+  if (card) {
+    if (with_access && !confirm_access({record[6], record[7], record[8], record[9]}, sector)) return;
     const std::uint8_t flag = with_access ? 1 : 0;
     runner_.run("R54", [&] { return mi_cng_card_key(sector, flag, record.data()); });
     return;
@@ -233,7 +257,7 @@ void CClassicMifare::handle_write_block() {
     tbu::show_message(QStringLiteral("TYPE ERROR"));
     return;
   }
-  const std::wstring text = work_text(ui_->editInput);
+  const std::string text = work_text(ui_->editInput);
   std::array<std::uint8_t, 16> content{};
   switch (type) {
     case kTypeBalance: content = tb::value_block(tb::parse_decimal(text)); break;
@@ -242,6 +266,8 @@ void CClassicMifare::handle_write_block() {
     default: return;
   }
   const auto [sector, block] = *place;
+  // A trailer written with inconsistent access bytes makes the sector unusable.
+  if (block == tb::trailer_block(sector) && !confirm_trailer(type, content, sector)) return;
   runner_.run("R32", [&, sector, block] { return mi_wt_blk(sector, block, content.data()); });
 }
 
@@ -265,7 +291,7 @@ void CClassicMifare::handle_write_sector() {
     runner_.run("R37", [&] { return mi_wt_sct(s, image.data()); }, QString());
   } else {
     // The sixteen-block form needs 510 characters: the whole text is read.
-    const std::vector<std::uint8_t> image = tb::sector_data(s, ui_->editInput->text().toStdWString());
+    const std::vector<std::uint8_t> image = tb::sector_data(s, whole_text(ui_->editInput));
     runner_.run("R37", [&] { return exe_cmd("R37", image.data(), static_cast<std::uint32_t>(image.size())); },
                 QString());
   }
@@ -302,7 +328,13 @@ void CClassicMifare::handle_ul_write() {
 }
 
 void CClassicMifare::handle_ul_auth() {
-  const auto bytes = tb::auth_bytes(work_text(ui_->editUlInput));
+  // The whole text goes out: one too long for the work buffer is refused, not cut.
+  const std::string text = whole_text(ui_->editUlInput);
+  if (const std::wstring problem = tb::auth_text_problem(text); !problem.empty()) {
+    tbu::show_message(QString::fromStdWString(problem));
+    return;
+  }
+  const auto bytes = tb::auth_bytes(text);
   if (!bytes) {
     tbu::show_message(QStringLiteral("Frame Error"));
     return;

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,9 +52,14 @@ class CClassicMifare final : public QWidget {
   std::optional<std::uint8_t> checked_sector();
   // The "PAGE:" list: the page, or "PAGE ERROR" shown.
   std::optional<std::uint8_t> checked_page();
-  // Access bytes about to go to the card: refused when malformed, asked about when they
-  // lock the trailer. True when they may be sent.
-  bool confirm_access(const std::vector<std::uint8_t> &record, std::uint8_t sector);
+  // Access bytes about to go to a sector trailer, by "Change" or by "Write Block":
+  // refused when malformed, asked about when they lock the trailer. True when they may
+  // be sent.
+  bool confirm_access(const std::array<std::uint8_t, 4> &access, std::uint8_t sector);
+  // The "KEY A:" and "KEY B:" texts: refused, with a message, when they are not whole keys.
+  bool keys_are_whole();
+  // "Write Block" to a sector trailer: the text and the access bytes it would write.
+  bool confirm_trailer(int type, const std::array<std::uint8_t, 16> &content, std::uint8_t sector);
   void change_balance(bool increase);
 
   tolvex::bench::ui::CommandRunner &runner_;

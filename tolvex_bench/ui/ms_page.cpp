@@ -1,7 +1,10 @@
 #include "ms_page.hpp"
 
+#include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
+
+#include <algorithm>
 
 #include <tolvex/tolvex.h>
 
@@ -20,6 +23,8 @@ namespace tbu = tolvex::bench::ui;
 namespace {
 
 constexpr int kApduSends = 100;
+const QString kStatusWordTitle = QStringLiteral("SW1 SW2");
+const QString kAnswerToResetTitle = QStringLiteral("Answer to reset");
 
 // Byte count of a box's text in the library's 8-bit form, however long it is.
 std::size_t narrow_size(const QString &text) { return tb::to_utf8(text.toStdWString()).size(); }
@@ -107,19 +112,20 @@ void CMsDlg::handle_ms_execute() {
   }
   clear_reads();
   runner_.set_report_text(QString());
+  std::size_t sent = 0;
   for (int track = 1; track <= 3; ++track) {
-    if (write_check(track)->isChecked()) write_track(track);
-    if (read_check(track)->isChecked()) read_track(track);
+    if (write_check(track)->isChecked() && write_track(track, sent)) ++sent;
+    if (read_check(track)->isChecked() && read_track(track)) ++sent;
   }
 }
 
-void CMsDlg::write_track(int track) {
+bool CMsDlg::write_track(int track, std::size_t sent_before) {
   const QString text = write_box(track)->toPlainText();
   // The box may have been edited during an earlier step's wait.
-  const std::wstring problem = tb::track_text_problem(track, narrow_size(text));
+  const std::wstring problem = tb::track_step_skipped(track, narrow_size(text), sent_before);
   if (!problem.empty()) {
     tbu::show_message(QString::fromStdWString(problem));
-    return;
+    return false;
   }
   const std::string bytes = tb::to_narrow(text.toStdWString());
   const auto number = static_cast<std::uint8_t>(track);
@@ -127,20 +133,22 @@ void CMsDlg::write_track(int track) {
         return ms_wt(0, number, reinterpret_cast<const std::uint8_t *>(bytes.data()),
                      static_cast<std::uint32_t>(bytes.size()));
       })) {
-    return;
+    return false;
   }
-  if (runner_.state().result != 0) return;
+  if (runner_.state().result != 0) return true;
   last_written_[static_cast<std::size_t>(track - 1)] = text;
   // The next write of this track writes different data.
   write_box(track)->setPlainText(QString::fromStdWString(tb::rotate_text(text.toStdWString())));
+  return true;
 }
 
-void CMsDlg::read_track(int track) {
+bool CMsDlg::read_track(int track) {
   const auto number = static_cast<std::uint8_t>(track);
-  if (!runner_.run("M31", [number] { return ms_rd(number); })) return;
+  if (!runner_.run("M31", [number] { return ms_rd(number); })) return false;
   const auto &state = runner_.state();
-  if (state.result != 0) return;
+  if (state.result != 0) return true;
   show_read(track, QString::fromStdWString(tb::response_text(state.response.data(), state.response.size(), 0)));
+  return true;
 }
 
 void CMsDlg::handle_all_read() {
@@ -237,23 +245,25 @@ void CMsDlg::update_hint(int track) {
 // ---- IC card -----------------------------------------------------------------------------
 
 void CMsDlg::handle_ic_reset() {
-  clear_status_word();
-  if (runner_.run("I21", [] { return ic_reset(); })) show_status_word();
+  clear_ic_result(kAnswerToResetTitle);
+  if (runner_.run("I21", [] { return ic_reset(); })) show_answer_to_reset();
 }
 
 void CMsDlg::handle_ic_execute() {
-  const tb::Apdu apdu = tb::assemble_apdu({ui_->editCLA->text().toStdWString(), ui_->editINS->text().toStdWString(),
-                                          ui_->editP1->text().toStdWString(), ui_->editP2->text().toStdWString(),
-                                          ui_->editLc->text().toStdWString(),
-                                          ui_->editLcData->toPlainText().toStdWString(),
-                                          ui_->editLe->text().toStdWString()});
+  const auto bytes = [](const QString &text) { return tb::to_narrow(text.toStdWString()); };
+  const tb::Apdu apdu = tb::assemble_apdu({bytes(ui_->editCLA->text()), bytes(ui_->editINS->text()),
+                                          bytes(ui_->editP1->text()), bytes(ui_->editP2->text()),
+                                          bytes(ui_->editLc->text()), bytes(ui_->editLcData->toPlainText()),
+                                          bytes(ui_->editLe->text())});
+  // A refused APDU leaves no older status word behind to be taken for its answer.
+  clear_ic_result(kStatusWordTitle);
   if (!apdu.ok()) {
     tbu::show_message(QString::fromStdWString(apdu.problem));
     return;
   }
   // A fixed series: a send that fails or is refused does not end it.
   for (int i = 0; i < kApduSends && !runner_.shutting_down(); ++i) {
-    clear_status_word();
+    clear_ic_result(kStatusWordTitle);
     if (runner_.run("I22", [&apdu] { return ic_exe(apdu.buffer.data(), apdu.call_length()); })) show_status_word();
   }
 }
@@ -268,4 +278,18 @@ void CMsDlg::show_status_word() {
                                 QString::fromStdWString(tb::status_word_text(sw1, sw2)));
 }
 
-void CMsDlg::clear_status_word() { ui_->labelStatusWord->clear(); }
+void CMsDlg::show_answer_to_reset() {
+  const auto &state = runner_.state();
+  if (state.result != 0) return;
+  const std::size_t length = std::min<std::size_t>(state.length, state.response.size());
+  QStringList lines;
+  for (const std::wstring &line : tb::answer_to_reset_lines(state.response.data(), length)) {
+    lines << QString::fromStdWString(line);
+  }
+  ui_->labelStatusWord->setText(lines.join(QLatin1Char('\n')));
+}
+
+void CMsDlg::clear_ic_result(const QString &title) {
+  ui_->labelSwTitle->setText(title);
+  ui_->labelStatusWord->clear();
+}

@@ -42,15 +42,19 @@ class CMsDlg final : public QWidget {
   QCheckBox *write_check(int track) const;
   QCheckBox *read_check(int track) const;
 
-  void write_track(int track);
-  void read_track(int track);
+  // Each returns whether its command was started.
+  bool write_track(int track, std::size_t sent_before);
+  bool read_track(int track);
   // Shows a read text and marks the box when it differs from the last text written.
   void show_read(int track, const QString &text);
   void clear_reads();
   void update_hint(int track);
-  // After a successful IC command: the first two response bytes, or nothing.
+  // After a successful "Execurte": the first two response bytes as a status word.
   void show_status_word();
-  void clear_status_word();
+  // After a successful "Reset": the response as an answer to reset.
+  void show_answer_to_reset();
+  // Empties the IC result and titles it for the command about to run.
+  void clear_ic_result(const QString &title);
 
   tolvex::bench::ui::CommandRunner &runner_;
   std::unique_ptr<Ui::CMsDlg> ui_;

@@ -130,27 +130,37 @@ TEST(AccessBits, MismatchesNameTheBytes) {
     EXPECT_EQ(bits, c.bad_bits);
   }
   EXPECT_EQ(access_error_text({0xFF, 0x17, 0x80, 0x69}),
-            L"INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 2 (17) IS NOT THE INVERSE OF BYTE 1 (FF)");
+            L"INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 7 (17) IS NOT THE INVERSE OF BYTE 6 (FF)");
   EXPECT_FALSE(trailer_locks({0xFF, 0x07, 0x80, 0x69}).any());
 }
 
-TEST(AccessBits, WordsFollowTheSectorSize) {
+TEST(AccessBits, WordsFollowTheSector) {
   const AccessBytes bytes = encode("000", "010", "110", "011");
-  const auto small = access_in_words(bytes, 4);
+  const auto small = access_in_words(bytes, 31);
   ASSERT_EQ(small.size(), 5u);  // key B is not readable: no note
   EXPECT_EQ(small[1], L"Block 1: read A/B, write never, incr. never, decr. never");
   EXPECT_EQ(small[3], L"Trailer (block 3): key A write B; key B read never, write B");
   EXPECT_EQ(small[4], L"Access bits: read A/B, write B");
-  const auto large = access_in_words(bytes, 16);
+  const auto large = access_in_words(bytes, 32);
   EXPECT_EQ(large[2], L"Blocks 10-14: read A/B, write B, incr. B, decr. A/B");
 
-  const auto transport = access_in_words({0xFF, 0x07, 0x80, 0x69}, 0);
+  const auto transport = access_in_words({0xFF, 0x07, 0x80, 0x69}, -1);
   ASSERT_EQ(transport.size(), 6u);
   EXPECT_EQ(transport[0].rfind(L"Block 0 / 0-4: ", 0), 0u);
   EXPECT_EQ(transport[3], L"Trailer: key A write A; key B read A, write A");
   EXPECT_NE(transport[5].find(L"Key B is readable"), std::wstring::npos);
 
+  // Bytes are numbered as in the trailer, 6 to 8.
   const auto broken = access_in_words({0xFF, 0x07, 0x81, 0x69}, 4);
   ASSERT_EQ(broken.size(), 2u);
-  EXPECT_EQ(broken[1], L"C2 in byte 3 (81) is not the inverse of byte 1 (FF)");
+  EXPECT_EQ(broken[1], L"C2 in byte 8 (81) is not the inverse of byte 6 (FF)");
+
+  // Sector 0 begins with the manufacturer block, whatever its condition grants.
+  const auto first = access_in_words({0xFF, 0x07, 0x80, 0x69}, 0);
+  EXPECT_EQ(first[0], L"Block 0: manufacturer block, read A/B; no key writes it");
+  EXPECT_EQ(first[1], L"Block 1: read A/B, write A/B, incr. A/B, decr. A/B");
+  EXPECT_EQ(access_in_words({0xFF, 0x07, 0x80, 0x69}, 1)[0], L"Block 0: read A/B, write A/B, incr. A/B, decr. A/B");
+
+  const std::pair<int, int> trailers[] = {{0, 3}, {31, 3}, {32, 15}, {39, 15}};
+  for (const auto &[sector, block] : trailers) EXPECT_EQ(trailer_block(sector), block) << sector;
 }

@@ -34,10 +34,10 @@ TEST(HexRule, PairsAndInvalidCharacters) {
 }
 
 TEST(HexRule, FixedCountTruncatesAndZeroFills) {
-  EXPECT_EQ(hex_to_bytes_fixed(L"0102030405", 2), (Bytes{0x01, 0x02}));
-  EXPECT_EQ(hex_to_bytes_fixed(L"0102", 4), (Bytes{0x01, 0x02, 0x00, 0x00}));
-  EXPECT_EQ(hex_to_bytes_fixed(L"012", 3), (Bytes{0x01, 0x00, 0x00}));
-  EXPECT_EQ(hex_to_bytes_fixed(L"", 1), (Bytes{0x00}));
+  EXPECT_EQ(hex_to_bytes_fixed("0102030405", 2), (Bytes{0x01, 0x02}));
+  EXPECT_EQ(hex_to_bytes_fixed("0102", 4), (Bytes{0x01, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(hex_to_bytes_fixed("012", 3), (Bytes{0x01, 0x00, 0x00}));
+  EXPECT_EQ(hex_to_bytes_fixed("", 1), (Bytes{0x00}));
 }
 
 TEST(HexStrict, AcceptsEvenDigitsInEitherCase) {

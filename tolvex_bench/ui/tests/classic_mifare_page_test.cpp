@@ -117,7 +117,7 @@ class ClassicMifarePageTest : public QObject {
     ui_.select("comboFormat", 1);
     ui_.find<QLineEdit>("editKeyA")->clear();
     QTest::keyClicks(ui_.find<QLineEdit>("editKeyA"), QStringLiteral("ab1d"));
-    ui_.type("editKeyB", QStringLiteral("SECRET!!"));
+    ui_.type("editKeyB", QStringLiteral("SECRET"));
     ui_.click("buttonChange");
     QCOMPARE(ui_.last("R51"), (Bytes{5, 'A', 'B', '1', 'D', 0, 0, 'S', 'E', 'C', 'R', 'E', 'T'}));
 
@@ -179,15 +179,18 @@ class ClassicMifarePageTest : public QObject {
     ui_.select("comboTarget", 1);
     ui_.select("comboKeySector", 8);
     QVERIFY(words->text().contains(QStringLiteral("Block 0: read A/B, write A/B")));
+    ui_.select("comboKeySector", 1);
+    QVERIFY(words->text().startsWith(QStringLiteral("Block 0: manufacturer block, read A/B; no key writes it\n")));
+    ui_.select("comboKeySector", 8);
 
     // C1 of byte 2 is not the inverse of byte 1: refused, and the words say so as typed.
     ui_.find<QLineEdit>("editAccess")->clear();
     QTest::keyClicks(ui_.find<QLineEdit>("editAccess"), QStringLiteral("ff178069"));
     QCOMPARE(ui_.find<QLineEdit>("editAccess")->text(), QStringLiteral("FF178069"));
-    QVERIFY(words->text().contains(QStringLiteral("C1 in byte 2 (17) is not the inverse of byte 1 (FF)")));
+    QVERIFY(words->text().contains(QStringLiteral("C1 in byte 7 (17) is not the inverse of byte 6 (FF)")));
     ui_.click("buttonChange");
     QCOMPARE(messages.texts(),
-             QStringList{QStringLiteral("INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 2 (17) IS NOT THE INVERSE OF BYTE 1 (FF)")});
+             QStringList{QStringLiteral("INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 7 (17) IS NOT THE INVERSE OF BYTE 6 (FF)")});
     QCOMPARE(messages.all.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     // Too short a text gives zero bytes, which are not well formed either.
     ui_.type("editAccess", QStringLiteral("FF07"));
@@ -210,6 +213,129 @@ class ClassicMifarePageTest : public QObject {
     messages.answer = QMessageBox::Yes;
     ui_.click("buttonChange");
     QCOMPARE(ui_.last("R54"), concat({{7}, repeat(0xFF, 6), {0x77, 0x87, 0x88, 0x69}, repeat(0xFF, 6)}));
+  }
+
+  // A key that is not whole is refused for every target, naming its box.
+  void keysAreWrittenWholeOrNotAtAll() {
+    benchtest::RecordingMessages messages;
+    const struct {
+      int target, format;
+      QString key_a, key_b, message;
+    } cases[] = {
+        {0, 0, QStringLiteral("A0A1A2A3A4A"), kTransport,
+         QStringLiteral("KEY A: 11 DIGITS; A HEX KEY IS EXACTLY 12 HEXADECIMAL DIGITS. NOTHING SENT.")},
+        {1, 0, kTransport, QStringLiteral("B0B1B2B3B4B5B"),
+         QStringLiteral("KEY B: 13 DIGITS; A HEX KEY IS EXACTLY 12 HEXADECIMAL DIGITS. NOTHING SENT.")},
+        {1, 0, QStringLiteral("A0A1A2 3A4A5"), kTransport,
+         QStringLiteral("KEY A: CHARACTER 7 IS NOT A HEXADECIMAL DIGIT. NOTHING SENT.")},
+        {0, 1, QStringLiteral("SECRET!"), QStringLiteral("KEY"),
+         QStringLiteral("KEY A: 7 BYTES; AN ASCII KEY IS AT MOST 6 BYTES. NOTHING SENT.")},
+    };
+    for (const auto &c : cases) {
+      messages.all.clear();
+      ui_.select("comboFormat", c.format);
+      change_keys(c.target, 6, c.key_a, c.key_b, QStringLiteral("FF078069"));
+      QCOMPARE(messages.texts(), QStringList{c.message});
+    }
+    QVERIFY(terminal_.frames().empty());
+  }
+
+  // "Write Block" to a sector trailer meets the checks of "Change": whole keys, well-formed
+  // access bytes in bytes 6 to 8, and the question before a lock-out.
+  void trailerWritesAreGuardedLikeChange() {
+    benchtest::RecordingMessages messages;
+    const QString key = QStringLiteral("FFFFFFFFFFFF");
+    const struct {
+      int sector, block, type;
+      QString input;
+      QString message;
+    } refused[] = {
+        {6, 3, 2, key + QStringLiteral("FF078069") + key.left(11),
+         QStringLiteral("INPUT: 31 DIGITS; A SECTOR TRAILER (KEY A, ACCESS BYTES, KEY B) IS EXACTLY 32 HEXADECIMAL "
+                        "DIGITS. NOTHING SENT.")},
+        {6, 3, 2, key + QStringLiteral("FF178069") + key,
+         QStringLiteral("INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 7 (17) IS NOT THE INVERSE OF BYTE 6 (FF)")},
+        {35, 15, 3, QStringLiteral("SEVENTEEN BYTES!!"),
+         QStringLiteral("INPUT: 17 BYTES; A SECTOR TRAILER IN ASCII IS AT MOST 16 BYTES. NOTHING SENT.")},
+        // A value block's bytes 6 to 8 (FF FF 64) are no access bytes.
+        {0, 3, 1, QStringLiteral("100"),
+         QStringLiteral("INVALID ACCESS BYTES, NOTHING SENT:\nC1 IN BYTE 7 (FF) IS NOT THE INVERSE OF BYTE 6 (FF)\n"
+                        "C2 IN BYTE 8 (64) IS NOT THE INVERSE OF BYTE 6 (FF)\n"
+                        "C3 IN BYTE 8 (64) IS NOT THE INVERSE OF BYTE 7 (FF)")},
+    };
+    for (const auto &c : refused) {
+      messages.all.clear();
+      place(c.sector, c.block);
+      ui_.select("comboType", c.type);
+      ui_.type("editInput", c.input);
+      ui_.click("buttonWriteBlock");
+      QCOMPARE(messages.texts(), QStringList{c.message});
+    }
+    QVERIFY(terminal_.frames().empty());
+
+    // Bytes that lock the trailer: asked first, "No" sends nothing.
+    messages.all.clear();
+    messages.answer = QMessageBox::No;
+    place(6, 3);
+    ui_.select("comboType", 2);
+    ui_.type("editInput", key + QStringLiteral("77878869") + key);
+    ui_.click("buttonWriteBlock");
+    QCOMPARE(messages.all.size(), 1);
+    QVERIFY(messages.all[0].text.contains(QStringLiteral("KEY A, THE ACCESS BITS AND KEY B OF SECTOR 6")));
+    QVERIFY(!ui_.sent("R32"));
+
+    // The transport trailer goes out; block 3 of sector 35 is a data block, unchecked.
+    messages.all.clear();
+    ui_.type("editInput", key + QStringLiteral("FF078069") + key);
+    ui_.click("buttonWriteBlock");
+    QCOMPARE(ui_.last("R32"), concat({{6, 3}, repeat(0xFF, 6), {0xFF, 0x07, 0x80, 0x69}, repeat(0xFF, 6)}));
+    QCOMPARE(ui_.result(), 0);
+    place(35, 3);
+    ui_.type("editInput", QStringLiteral("ABC"));
+    ui_.click("buttonWriteBlock");
+    QCOMPARE(ui_.last("R32"), concat({{35, 3, 0xAB}, repeat(0, 15)}));
+    QVERIFY(messages.all.isEmpty());
+  }
+
+  // The byte rule, the odd/even test and the limits work on the 8-bit text sent.
+  void textsAreTakenAsBytes() {
+    benchtest::RecordingMessages messages;
+    const QString umlaut(QChar(0x00C4));  // C3 84 in 8-bit text
+    ui_.select("comboPage", 5);
+    ui_.type("editUlInput", umlaut + QStringLiteral("12"));
+    ui_.click("buttonUlWrite");
+    QCOMPARE(ui_.last("U32"), (Bytes{4, 0x00, 0x12, 0, 0}));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33"), (Bytes{0x00, 0x12}));
+    // Two characters, three bytes: odd.
+    terminal_.forget_frames();
+    ui_.type("editUlInput", umlaut + QStringLiteral("1"));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Frame Error")});
+
+    // Too long for the work buffer: refused with the limit, not cut and called odd.
+    for (const QString &text : {QString(300, QLatin1Char('1')), QString(150, QChar(0x00C4))}) {
+      messages.all.clear();
+      ui_.type("editUlInput", text);
+      ui_.click("buttonUlAuth");
+      QCOMPARE(messages.texts(),
+               QStringList{QStringLiteral("INPUT: 300 BYTES; THE TEXT OF \"AUTH\" IS AT MOST 299 BYTES. NOTHING SENT.")});
+    }
+    QVERIFY(!ui_.sent("U33"));
+    // 298 digits still go out whole.
+    ui_.type("editUlInput", QString(298, QLatin1Char('A')));
+    ui_.click("buttonUlAuth");
+    QCOMPARE(ui_.last("U33"), repeat(0xAA, 149));
+
+    // An ASCII key counts bytes: three two-byte characters fill it.
+    messages.all.clear();
+    ui_.select("comboFormat", 1);
+    change_keys(0, 5, QString(3, QChar(0x00C4)), QStringLiteral("KEY"), QStringLiteral("FF078069"));
+    QCOMPARE(ui_.last("R51"), (Bytes{5, 0xC3, 0x84, 0xC3, 0x84, 0xC3, 0x84, 'K', 'E', 'Y', 0, 0, 0}));
+    change_keys(0, 5, QString(3, QChar(0x00C4)) + QStringLiteral("A"), QStringLiteral("KEY"), QStringLiteral("FF078069"));
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("KEY A: 7 BYTES; AN ASCII KEY IS AT MOST 6 BYTES. NOTHING SENT.")});
+    ui_.select("comboFormat", 0);
+    change_keys(0, 5, kTransport, kTransport, QStringLiteral("FF078069"));
   }
 
   void blockChecksInOrder() {

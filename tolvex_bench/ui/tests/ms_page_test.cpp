@@ -303,14 +303,82 @@ class MsPageTest : public QObject {
       QString p1, data, named;
     } cases[] = {{QString(), QStringLiteral("3F00"), QStringLiteral("P1")},
                  {QStringLiteral("04"), QStringLiteral("3F0"), QStringLiteral("[Lc Data]")},
+                 // Two characters, three bytes of 8-bit text: an odd number of digits.
+                 {QStringLiteral("04"), QString(QChar(0x00C4)) + QStringLiteral("1"), QStringLiteral("[Lc Data]")},
                  {QStringLiteral("04"), QString(588, QLatin1Char('1')), QStringLiteral("298")}};
     for (const Case &c : cases) {
       set_ic(QStringLiteral("00"), QStringLiteral("A4"), c.p1, QStringLiteral("00"), QStringLiteral("02"), c.data, {});
       ui_.click("buttonIcExecute");
       QVERIFY2(messages.texts().last().contains(c.named), qPrintable(messages.texts().last()));
     }
-    QCOMPARE(messages.all.size(), 5);
+    QCOMPARE(messages.all.size(), 6);
     QVERIFY(terminal_.frames().empty());
+  }
+
+  // "Reset" shows the answer to reset as such, "Execurte" the status word; a refused
+  // "Execurte" leaves no older result behind.
+  void icResultIsNamedForItsCommand() {
+    benchtest::RecordingMessages messages;
+    auto *title = ui_.find<QLabel>(QStringLiteral("labelSwTitle"));
+    QVERIFY(run("C31", [] { return card_stk_mov(1, 2); }));
+    terminal_.forget_frames();
+    ui_.click("buttonIcReset");
+    QCOMPARE(ui_.last("I21"), Bytes{});
+    QCOMPARE(title->text(), QStringLiteral("Answer to reset"));
+    QCOMPARE(status_word(), QStringLiteral("3B 66 00 00 54 56 58 53 49 4D\nTS 3B direct convention\nProtocol T=0\n"
+                                           "Historical: \"TVXSIM\""));
+
+    set_ic(QStringLiteral("00"), QStringLiteral("A4"), QStringLiteral("04"), QStringLiteral("00"), QStringLiteral("02"),
+           QStringLiteral("3F00"), {});
+    ui_.click("buttonIcExecute");
+    QCOMPARE(title->text(), QStringLiteral("SW1 SW2"));
+    QCOMPARE(status_word(), QStringLiteral("6A 82\nfile not found"));
+    terminal_.forget_frames();
+    ui_.type("editP1", QString());
+    ui_.click("buttonIcExecute");
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("P1 is empty")});
+    QVERIFY(status_word().isEmpty());
+    QVERIFY(terminal_.frames().empty());
+
+    // Two bytes that are a status word, not an answer to reset.
+    dialog_->runner().set_collector(benchtest::answering({0x90, 0x00}));
+    ui_.click("buttonIcReset");
+    QCOMPARE(title->text(), QStringLiteral("Answer to reset"));
+    QCOMPARE(status_word(), QStringLiteral("90 00\nnot a valid answer-to-reset:\nTS 90 is neither 3B nor 3F"));
+    // A failed reset shows nothing.
+    dialog_->runner().set_collector(benchtest::answering({0x3B, 0x00}, 2));
+    ui_.click("buttonIcReset");
+    QVERIFY(status_word().isEmpty());
+    QCOMPARE(messages.all.size(), 1);
+  }
+
+  // A track text made too long during an earlier step's wait: that write alone is
+  // skipped, and the message says the earlier step was sent.
+  void writeSkippedMidRunSaysWhatWasSent() {
+    benchtest::RecordingMessages messages;
+    QVERIFY(run("C31", [] { return card_stk_mov(1, 1); }));
+    terminal_.forget_frames();
+    bool edited = false;
+    dialog_->runner().set_collector([this, &edited](std::uint8_t *data, int *length, std::uint8_t *prc, int *res) {
+      if (!edited) {
+        edited = true;
+        write_box(2)->setPlainText(QString(300, QLatin1Char('5')));
+      }
+      return chk_res(data, length, prc, res);
+    });
+    check("Wr", 1)->setChecked(true);
+    check("Wr", 2)->setChecked(true);
+    check("Rd", 2)->setChecked(true);
+    ui_.click("buttonMsExecute");
+    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Track2: 300 bytes, at most 299 fit. This write was not sent. "
+                                                          "The 1 command before it was sent; the steps after it still run.")});
+    const auto sent = terminal_.frames();
+    QCOMPARE(sent.size(), 2u);
+    QCOMPARE(sent[0].code, std::string("M33"));
+    QCOMPARE(sent[0].data.at(0), std::uint8_t{1});
+    QCOMPARE(sent[1].code, std::string("M31"));
+    QCOMPARE(sent[1].data, Bytes{2});
+    QCOMPARE(write_box(2)->toPlainText(), QString(300, QLatin1Char('5')));
   }
 
   void apduSeriesOfOneHundred() {
@@ -318,7 +386,7 @@ class MsPageTest : public QObject {
     QVERIFY(run("C31", [] { return card_stk_mov(1, 2); }));
     ui_.click("buttonIcReset");
     QCOMPARE(ui_.frames("I21").size(), 1u);
-    QVERIFY(status_word().startsWith(QStringLiteral("3B 66")));
+    QVERIFY(status_word().startsWith(QStringLiteral("3B 66 00 00")));
 
     terminal_.forget_frames();
     set_ic(QStringLiteral("00"), QStringLiteral("A4"), QStringLiteral("04"), QStringLiteral("00"), QStringLiteral("02"),
