@@ -65,4 +65,4 @@ static_assert(exports_known(), "a command row names an export the export table l
 }  // namespace
 }  // namespace tolvex
 
-extern "C" TOLVEX_API const char *tolvex_result_text(int code) { return tolvex::result_text(code); }
+extern "C" TOLVEX_API const char *TOLVEX_CALL tolvex_result_text(int code) { return tolvex::result_text(code); }

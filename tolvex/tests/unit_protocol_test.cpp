@@ -22,7 +22,7 @@ TEST(Protocol, HeaderNotesAgreeWithTheCommandTable) {
   std::stringstream text;
   text << in.rdbuf();
   const std::string header = text.str();
-  const std::regex note(R"re(/\* "([A-Z][0-9]{2})" (short|long)[^]*?\*/\s*TOLVEX_API int (\w+)\()re");
+  const std::regex note(R"re(/\* "([A-Z][0-9]{2})" (short|long)[^]*?\*/\s*TOLVEX_API int TOLVEX_CALL (\w+)\()re");
   std::set<std::string> noted;
   for (std::sregex_iterator it(header.begin(), header.end(), note), end; it != end; ++it) {
     const std::string code = (*it)[1], window = (*it)[2], function = (*it)[3];

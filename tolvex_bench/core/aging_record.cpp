@@ -99,7 +99,7 @@ std::string failure_text(const AgingFailure &f) {
   std::string out = "cycle " + std::to_string(f.cycle) + " at " + local_time_text(f.when) + ", " + std::string(f.code, 3);
   if (!f.sent) return out + " not started";
   out += " " + result_text(f.result);
-  if (const std::wstring_view words = result_message(f.result); !words.empty()) out += " (" + to_utf8(words) + ")";
+  if (const std::wstring words = result_message(f.result); !words.empty()) out += " (" + to_utf8(words) + ")";
   return out;
 }
 

@@ -312,7 +312,7 @@ TOLVEX_API int TOLVEX_CALL tolvex_resolve_port(const char *name, char *buffer, s
 /* The report text of a result code (TOLVEX_NO_ACK gives "No ACK Error.", TOLVEX_NEGATIVE
    "Negative Error.") or of a terminal status word (0x2005 gives "No cards."): a static string
    the caller does not free. NULL for TOLVEX_OK and for every code without a text. */
-TOLVEX_API const char *tolvex_result_text(int code);
+TOLVEX_API const char *TOLVEX_CALL tolvex_result_text(int code);
 
 /* Directions handed to the trace handler. */
 #define TOLVEX_TRACE_WRITTEN 0 /* bytes the library wrote to the terminal */
