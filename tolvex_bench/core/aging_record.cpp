@@ -7,10 +7,27 @@
 #include <system_error>
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "report.hpp"
 #include "text.hpp"
+
+namespace {
+#ifdef _WIN32
+// Records are bytes as written (no newline translation) and are not inherited by children.
+constexpr int kRecordOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY | O_NOINHERIT;
+int sync_to_disk(int fd) { return ::_commit(fd); }
+int open_record(const std::filesystem::path &path) { return ::_wopen(path.c_str(), kRecordOpenFlags, 0644); }
+#else
+constexpr int kRecordOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+int sync_to_disk(int fd) { return ::fsync(fd); }
+int open_record(const std::filesystem::path &path) { return ::open(path.c_str(), kRecordOpenFlags, 0644); }
+#endif
+}  // namespace
 
 namespace tolvex::bench {
 
@@ -180,7 +197,7 @@ void AgingRecord::begin() {
     csv_path_ = folder_ / (stem + ".csv");
     summary_path_ = folder_ / (stem + ".txt");
   }
-  csv_ = ::open(csv_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  csv_ = open_record(csv_path_);
   synced_ = std::chrono::steady_clock::now();
   if (csv_ < 0 || !write_all(csv_, "time,cycle,kind,steps,card,cause\n")) fail("cannot write " + csv_path_.string());
 }
@@ -198,17 +215,17 @@ void AgingRecord::add(const AgingCycle &cycle, Clock::time_point when) {
   }
   const auto now = std::chrono::steady_clock::now();
   if (now - synced_ >= kSyncInterval) {
-    if (::fdatasync(csv_) != 0) fail("cannot sync " + csv_path_.string());
+    if (sync_to_disk(csv_) != 0) fail("cannot sync " + csv_path_.string());
     synced_ = now;
   }
 }
 
 void AgingRecord::finish(const AgingSummary &summary, Clock::time_point end) {
-  if (csv_ >= 0 && ::fsync(csv_) != 0) fail("cannot sync " + csv_path_.string());
+  if (csv_ >= 0 && sync_to_disk(csv_) != 0) fail("cannot sync " + csv_path_.string());
   close_csv();
   if (failed_) return;
-  const int fd = ::open(summary_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const bool written = fd >= 0 && write_all(fd, summary_text(summary, start_, end)) && ::fsync(fd) == 0;
+  const int fd = open_record(summary_path_);
+  const bool written = fd >= 0 && write_all(fd, summary_text(summary, start_, end)) && sync_to_disk(fd) == 0;
   if (fd >= 0) ::close(fd);
   if (!written) fail("cannot write " + summary_path_.string());
 }

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::wstring report = builder.build(o);
     check(!report.empty() && report.back() == L' ', "a report does not end with one blank");
-    const std::wstring_view name = name_line(std::string_view(o.code, 3));
+    const std::wstring name = name_line(std::string_view(o.code, 3));
     check(report.compare(0, name.size(), name) == 0, "a report does not open with the command's name");
     if (report.size() < kWideBufferChars - 1) {
       check(to_wide(to_utf8(report)) == report, "a report does not survive a round trip through UTF-8");
