@@ -26,9 +26,8 @@ static_assert(result_text(TOLVEX_NO_ACK) && result_text(TOLVEX_TIMEOUT) && resul
               result_text(TOLVEX_STOPPED) && result_text(TOLVEX_FRAME_ERROR) && result_text(TOLVEX_BCC_ERROR) &&
               result_text(TOLVEX_TX_ERROR) && result_text(TOLVEX_NEGATIVE));
 
-// An export that sends a command is listed by that command's row. The rows are walked
-// here rather than through find_code: GCC does not fold a pointer test in a constant
-// expression when the sanitizers are on.
+// An export that sends a command is listed by that command's row (walked here for the
+// same reason as in is_known_code).
 constexpr bool row_agrees(std::string_view name, std::string_view code) {
   if (code.empty()) return true;
   if (code.size() != kCodeSize) return false;
