@@ -26,15 +26,10 @@ static_assert(result_text(TOLVEX_NO_ACK) && result_text(TOLVEX_TIMEOUT) && resul
               result_text(TOLVEX_STOPPED) && result_text(TOLVEX_FRAME_ERROR) && result_text(TOLVEX_BCC_ERROR) &&
               result_text(TOLVEX_TX_ERROR) && result_text(TOLVEX_NEGATIVE));
 
-// An export that sends a command is listed by that command's row (walked here for the
-// same reason as in is_known_code).
+// An export that sends a command is listed by that command's row.
 constexpr bool row_agrees(std::string_view name, std::string_view code) {
   if (code.empty()) return true;
-  if (code.size() != kCodeSize) return false;
-  for (const CommandInfo &c : kCommands) {
-    if (c.code == code) return lists(c.exports, name);
-  }
-  return false;
+  return code.size() == kCodeSize && is_known_code(code) && lists(kCommands[code_index(code)].exports, name);
 }
 
 #define TOLVEX_EXPORT(ordinal, name, args, code, purpose) \

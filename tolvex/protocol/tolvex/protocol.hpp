@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace tolvex {
@@ -294,37 +295,30 @@ inline constexpr CommandInfo kCommands[] = {
 }  // namespace command_rows
 using command_rows::kCommands;
 
-// The row of a command code (its first three characters), or null.
-constexpr const CommandInfo *find_code(std::string_view code) {
-  if (code.size() < kCodeSize) return nullptr;
+// The index of a command code's row (its first three characters), or the row count when
+// it has none. An index rather than a pointer, so that compile-time checks can test it:
+// GCC does not fold a pointer test in a constant expression when the sanitizers are on.
+constexpr std::size_t code_index(std::string_view code) {
+  if (code.size() < kCodeSize) return std::size(kCommands);
   code = code.substr(0, kCodeSize);
-  for (const CommandInfo &c : kCommands) {
-    if (c.code == code) return &c;
-  }
-  return nullptr;
+  std::size_t i = 0;
+  while (i < std::size(kCommands) && kCommands[i].code != code) ++i;
+  return i;
 }
 
-// Whether the code has a row. This and is_short_reply walk the rows themselves instead of
-// testing find_code's pointer, which GCC does not fold in a constant expression when the
-// sanitizers are on.
-constexpr bool is_known_code(std::string_view code) {
-  if (code.size() < kCodeSize) return false;
-  code = code.substr(0, kCodeSize);
-  for (const CommandInfo &c : kCommands) {
-    if (c.code == code) return true;
-  }
-  return false;
+constexpr bool is_known_code(std::string_view code) { return code_index(code) < std::size(kCommands); }
+
+// The row of a command code, or null.
+constexpr const CommandInfo *find_code(std::string_view code) {
+  const std::size_t i = code_index(code);
+  return i < std::size(kCommands) ? &kCommands[i] : nullptr;
 }
 
 // Short-reply commands wait 2000 ms for their reply; every other code, unknown ones
 // included, 15000 ms.
 constexpr bool is_short_reply(std::string_view code) {
-  if (code.size() < kCodeSize) return false;
-  code = code.substr(0, kCodeSize);
-  for (const CommandInfo &c : kCommands) {
-    if (c.code == code) return c.reply == Reply::short_window;
-  }
-  return false;
+  const std::size_t i = code_index(code);
+  return i < std::size(kCommands) && kCommands[i].reply == Reply::short_window;
 }
 
 constexpr int reply_window_ms(std::string_view code) { return is_short_reply(code) ? kShortReplyMs : kLongReplyMs; }
