@@ -22,10 +22,16 @@ namespace {
 constexpr int kRecordOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY | O_NOINHERIT;
 int sync_to_disk(int fd) { return ::_commit(fd); }
 int open_record(const std::filesystem::path &path) { return ::_wopen(path.c_str(), kRecordOpenFlags, 0644); }
+// _write takes an unsigned count; larger texts go in several writes.
+long long write_some(int fd, const char *p, std::size_t n) {
+  constexpr std::size_t kMaxChunk = 1u << 30;
+  return ::_write(fd, p, static_cast<unsigned>(n < kMaxChunk ? n : kMaxChunk));
+}
 #else
 constexpr int kRecordOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 int sync_to_disk(int fd) { return ::fsync(fd); }
 int open_record(const std::filesystem::path &path) { return ::open(path.c_str(), kRecordOpenFlags, 0644); }
+long long write_some(int fd, const char *p, std::size_t n) { return ::write(fd, p, n); }
 #endif
 }  // namespace
 
@@ -61,7 +67,7 @@ bool write_all(int fd, const std::string &text) {
   const char *p = text.data();
   std::size_t left = text.size();
   while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
+    const long long n = write_some(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
