@@ -377,9 +377,11 @@ void exchange_without_nanosecond_waits() {
   if (exe_cmd("C11", nullptr, 0) == 0) std::_Exit(4);
   if (!peer.serve(0, Bytes{'m'}) || wait_outcome(3000ms).result != TOLVEX_OK) std::_Exit(5);
 
+  // Taken before the command starts, so a late read of the first frame cannot make the
+  // window look shorter than it was.
+  const auto sent = std::chrono::steady_clock::now();
   if (exe_cmd("C11", nullptr, 0) == 0) std::_Exit(7);
   if (!peer.read_frame()) std::_Exit(8);
-  const auto sent = std::chrono::steady_clock::now();
   if (!peer.read_frame()) std::_Exit(9);  // no ACK: the frame again when the window ends
   if (std::chrono::steady_clock::now() - sent < 1000ms) std::_Exit(10);
   peer.write_byte(ACK);
