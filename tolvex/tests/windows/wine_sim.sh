@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # The Windows build's tests against the simulated terminal, under wine.
-#   wine_sim.sh map PREFIX LOADER COMn LINK
+#   wine_sim.sh start PREFIX LOADER COMn LINK
 #       maps COMn of the wine prefix to LINK (where the simulator's pseudo-terminal link
 #       appears) and restarts the wine server, which reads the mapping when it starts.
+#       The server is kept running until `stop` (or ten minutes after its last program,
+#       should a run be cut short) and is brought up by one program run alone: programs that start in parallel while a server starts up or winds down may
+#       lose their connection to it or hang on exit, so the tests share one that is up.
+#   wine_sim.sh stop PREFIX
+#       ends the wine server of the prefix and the programs it still holds.
 #   wine_sim.sh run SIM LINK [SIM_OPTION...] -- COMMAND...
 #       starts the simulator with its link at LINK, runs COMMAND and ends the simulator.
 #       With TOLVEX_HANGUP=1 the simulator is ended as soon as COMMAND says its command is
@@ -11,10 +16,30 @@ set -euo pipefail
 export WINEDEBUG=-all
 
 case "$1" in
-  map)
+  start)
     export WINEPREFIX=$2
     loader=$3
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v "$4" /d "$5" /f >/dev/null
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    # The first program starts wine's own services, which keep running with the server
+    # (so nothing of theirs may hold this script's output open). A start that hangs is
+    # tried again on a fresh server.
+    for _ in 1 2 3; do
+      wineserver -p600 >/dev/null 2>&1
+      if timeout 60 "$loader" cmd /c exit 0 >/dev/null 2>&1 </dev/null; then
+        exit 0
+      fi
+      wineserver -k >/dev/null 2>&1 || true
+      wineserver -w >/dev/null 2>&1 || true
+    done
+    echo "wine_sim.sh: wine does not start a program in $WINEPREFIX" >&2
+    exit 1
+    ;;
+  stop)
+    export WINEPREFIX=$2
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
     ;;
@@ -48,7 +73,7 @@ case "$1" in
     wait "$cmd_pid"
     ;;
   *)
-    echo "usage: wine_sim.sh map|run ..." >&2
+    echo "usage: wine_sim.sh start|stop|run ..." >&2
     exit 2
     ;;
 esac
