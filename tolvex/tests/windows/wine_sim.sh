@@ -15,15 +15,18 @@
 set -euo pipefail
 export WINEDEBUG=-all
 
+end_server() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}
+
 case "$1" in
   start)
     export WINEPREFIX=$2
     loader=$3
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    end_server
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v "$4" /d "$5" /f >/dev/null
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    end_server
     # The first program starts wine's own services, which keep running with the server
     # (so nothing of theirs may hold this script's output open). A start that hangs is
     # tried again on a fresh server.
@@ -32,16 +35,14 @@ case "$1" in
       if timeout 60 "$loader" cmd /c exit 0 >/dev/null 2>&1 </dev/null; then
         exit 0
       fi
-      wineserver -k >/dev/null 2>&1 || true
-      wineserver -w >/dev/null 2>&1 || true
+      end_server
     done
     echo "wine_sim.sh: wine does not start a program in $WINEPREFIX" >&2
     exit 1
     ;;
   stop)
     export WINEPREFIX=$2
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    end_server
     ;;
   run)
     sim=$2
