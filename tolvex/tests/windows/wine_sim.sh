@@ -4,8 +4,9 @@
 #       maps COMn of the wine prefix to LINK (where the simulator's pseudo-terminal link
 #       appears) and restarts the wine server, which reads the mapping when it starts.
 #       The server is kept running until `stop` (or ten minutes after its last program,
-#       should a run be cut short) and is brought up by one program run alone: programs that start in parallel while a server starts up or winds down may
-#       lose their connection to it or hang on exit, so the tests share one that is up.
+#       should a run be cut short) and is brought up by one program run alone: programs
+#       that start in parallel while a server starts up or winds down may lose their
+#       connection to it or hang on exit, so the tests share one that is up.
 #   wine_sim.sh stop PREFIX
 #       ends the wine server of the prefix and the programs it still holds.
 #   wine_sim.sh run SIM LINK [SIM_OPTION...] -- COMMAND...
