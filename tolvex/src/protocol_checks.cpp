@@ -29,7 +29,8 @@ static_assert(result_text(TOLVEX_NO_ACK) && result_text(TOLVEX_TIMEOUT) && resul
 // An export that sends a command is listed by that command's row.
 constexpr bool row_agrees(std::string_view name, std::string_view code) {
   if (code.empty()) return true;
-  return code.size() == kCodeSize && is_known_code(code) && lists(kCommands[code_index(code)].exports, name);
+  const std::size_t row = code_index(code);
+  return code.size() == kCodeSize && row < std::size(kCommands) && lists(kCommands[row].exports, name);
 }
 
 #define TOLVEX_EXPORT(ordinal, name, args, code, purpose) \

@@ -16,7 +16,10 @@
 #include "report.hpp"
 #include "text.hpp"
 
+namespace tolvex::bench {
+
 namespace {
+
 #ifdef _WIN32
 // Records are bytes as written (no newline translation) and are not inherited by children.
 constexpr int kRecordOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY | O_NOINHERIT;
@@ -33,11 +36,6 @@ int sync_to_disk(int fd) { return ::fsync(fd); }
 int open_record(const std::filesystem::path &path) { return ::open(path.c_str(), kRecordOpenFlags, 0644); }
 long long write_some(int fd, const char *p, std::size_t n) { return ::write(fd, p, n); }
 #endif
-}  // namespace
-
-namespace tolvex::bench {
-
-namespace {
 
 std::tm local(AgingRecord::Clock::time_point when) {
   const std::time_t t = AgingRecord::Clock::to_time_t(when);
