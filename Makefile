@@ -56,7 +56,7 @@ fuzz:
 soak: bootstrap
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target tolvex_soak
-	build/default/bench/tolvex_soak
+	build/default/benchmarks/tolvex_soak
 
 # tolvex.dll and tolvex_cli.exe for 64-bit and 32-bit Windows, cross-built with mingw-w64,
 # tested under wine against the (Linux) simulator, and packaged as
