@@ -36,7 +36,7 @@ void on_completion(std::uint8_t /*prc_no*/, void * /*ctx*/) {
 // The longest a command can take in the library at the terminal's speeds: kSendsMax
 // sends, each a frame write, the long reply window from its drain, and the one-byte
 // write that may be under way when the window ends. A write may take kWriteBaseMs plus
-// twice its transmission, here at the slowest speed with 12 bits a character.
+// twice its transmission, here at the slowest speed with 12 bits a character: 58.59 s.
 constexpr std::chrono::milliseconds write_bound(std::size_t bytes) {
   const long long bits = static_cast<long long>(bytes) * 12;
   return std::chrono::milliseconds(kWriteBaseMs + 2 * ((bits * 1000 + kTerminalBauds[0] - 1) / kTerminalBauds[0]));
