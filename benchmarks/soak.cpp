@@ -6,6 +6,7 @@
 // without any outcome, a wrong process number or growth of memory or descriptors.
 //
 //   tolvex_soak            SOAK_COMMANDS (default 100000), SOAK_UNPLUGS (default 100)
+#include <tolvex/protocol.hpp>
 #include <tolvex/tolvex.h>
 
 #include <dirent.h>
@@ -32,12 +33,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Longest a short command may legitimately run: two sends that end without ACK (1000 ms
-// each), then the third send's whole reply window (2000 ms). Every command of the run is
-// a short one, so a fault costs seconds, not the 15 s window of the others.
-constexpr auto kAckWindow = 1000ms;
-constexpr auto kShortReplyWindow = 2000ms;
-constexpr auto kAllowed = 2 * kAckWindow + kShortReplyWindow;
+// Longest a short command may legitimately run: sends that end without ACK, then the
+// last send's whole short reply window. Every command of the run is a short one, so a
+// fault costs seconds, not the long window of the others.
+constexpr auto kAllowed =
+    std::chrono::milliseconds((tolvex::kSendsMax - 1) * tolvex::kAckWindowMs + tolvex::kShortReplyMs);
 // Scheduling on a busy machine; an outcome later than kAllowed + kSlack is a hang.
 constexpr auto kSlack = 1000ms;
 // After a hang, how long exe_stop gets before the command counts as never ending.

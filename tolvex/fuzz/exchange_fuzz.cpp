@@ -2,8 +2,8 @@
 // list of events: the first byte picks the command, then each event byte says what
 // happens next (bytes arrive, time passes, a write is refused or drained, a stop, a
 // hang-up). Checked: every command ends with a result the library defines, after at
-// most three sends; one that ends past the 15000 ms limit says TIMEOUT unless it was
-// stopped or the line went; and the engine never writes or reports past its buffers.
+// most kSendsMax sends; one that ends past the command limit says TIMEOUT unless it
+// was stopped or the line went; and the engine never writes or reports past its buffers.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -27,14 +27,9 @@ void require(bool ok) {
 bool defined(Result r) {
   switch (r) {
     case Result::ok:
-    case Result::no_ack:
-    case Result::timeout:
-    case Result::nak:
-    case Result::stopped:
-    case Result::frame_error:
-    case Result::bcc_error:
-    case Result::tx_error:
-    case Result::negative:
+#define TOLVEX_RESULT_CASE(name, code, text) case Result::name:
+      TOLVEX_RESULT_CODES(TOLVEX_RESULT_CASE)
+#undef TOLVEX_RESULT_CASE
       return true;
   }
   return false;
@@ -131,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     note_end();
   }
   // Whatever the line did, the command ends by its deadlines once time runs on and
-  // nothing else happens: at most three sends, each bounded by its windows.
+  // nothing else happens: at most kSendsMax sends, each bounded by its windows.
   for (int i = 0; i < 64 && engine.busy(); ++i) {
     const Clock::time_point next = engine.next_deadline();
     require(next != Clock::time_point::max());
@@ -140,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     note_end();
   }
   require(!engine.busy());
-  require(engine.sends() >= 1 && engine.sends() <= 3);
+  require(engine.sends() >= 1 && engine.sends() <= tolvex::kSendsMax);
   const auto outcome = engine.outcome();
   require(defined(outcome.result));
   require(outcome.data.size() <= tolvex::kResponseMax);
@@ -148,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // Reading every byte of the outcome catches a span past the buffer under the sanitizer.
   volatile std::uint8_t sink = 0;
   for (std::uint8_t b : outcome.data) sink = sink ^ b;
-  if (ended - started >= std::chrono::milliseconds(15000) && !hung_up) {
+  if (ended - started >= std::chrono::milliseconds(tolvex::kCommandLimitMs) && !hung_up) {
     require(outcome.result == Result::timeout || outcome.result == Result::stopped);
   }
   return 0;

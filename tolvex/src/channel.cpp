@@ -12,6 +12,7 @@
 #include "messages.hpp"
 #include "port_names.hpp"
 #include "tolvex/tolvex.h"
+#include "tolvex/trace_line.hpp"
 
 namespace tolvex {
 namespace {
@@ -274,15 +275,10 @@ void Channel::dispatch_trace(const std::vector<TraceBlock> &blocks, const std::v
     if (fn != nullptr) fn(direction, p, static_cast<std::uint32_t>(b.length), nanoseconds_of(b.at), ctx);
     if (trace_file_ != nullptr) {
       const std::uint64_t ns = nanoseconds_of(b.at);
-      std::string line(32 + 3 * b.length, '\0');
-      int at = std::snprintf(line.data(), line.size(), "%llu.%06llu %s", static_cast<unsigned long long>(ns / 1000000000u),
-                             static_cast<unsigned long long>(ns % 1000000000u / 1000u),
-                             direction == TOLVEX_TRACE_WRITTEN ? "TX" : "RX");
-      for (std::size_t i = 0; i < b.length; ++i) {
-        at += std::snprintf(line.data() + at, line.size() - static_cast<std::size_t>(at), " %02X", p[i]);
-      }
-      line.resize(static_cast<std::size_t>(at));
-      line += '\n';
+      char time[32];
+      std::snprintf(time, sizeof time, "%llu.%06llu", static_cast<unsigned long long>(ns / 1000000000u),
+                    static_cast<unsigned long long>(ns % 1000000000u / 1000u));
+      const std::string line = trace_line(time, b.direction == TraceDirection::written, p, b.length);
       std::fputs(line.c_str(), trace_file_);
       std::fflush(trace_file_);
     }

@@ -22,7 +22,7 @@ struct Windows {
   std::chrono::milliseconds short_reply{kShortReplyMs};
   std::chrono::milliseconds long_reply{kLongReplyMs};
   std::chrono::milliseconds command{kCommandLimitMs};   // the whole command, checked when it ends
-  std::chrono::milliseconds write_base{1000};   // a write and its drain: base + 2 x transmission
+  std::chrono::milliseconds write_base{kWriteBaseMs};  // a write and its drain: base + 2 x transmission
 };
 
 class ExchangeEngine {

@@ -145,6 +145,12 @@ std::optional<std::string> device_path_for(const char *name) {
 
 }  // namespace tolvex
 
+// The sources hand out their values as the header's TOLVEX_PORT_* codes.
+static_assert(static_cast<int>(tolvex::PortSource::path) == TOLVEX_PORT_PATH);
+static_assert(static_cast<int>(tolvex::PortSource::environment) == TOLVEX_PORT_ENVIRONMENT);
+static_assert(static_cast<int>(tolvex::PortSource::config) == TOLVEX_PORT_CONFIG);
+static_assert(static_cast<int>(tolvex::PortSource::fallback) == TOLVEX_PORT_FALLBACK);
+
 extern "C" TOLVEX_API int tolvex_resolve_port(const char *name, char *buffer, size_t size) {
   std::string text;
   int source = TOLVEX_PORT_CONFIG_FILE;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "frame.hpp"
 
@@ -48,11 +49,20 @@ TEST(Frame, LargestCommandFitsTheFrameBuffer) {
 }
 
 TEST(Frame, ReplyWindowByCode) {
-  for (const char *code : {"C11", "C17", "C21", "C28", "C40", "R33", "R44", "R53", "R62", "R71", "R73"}) {
-    EXPECT_TRUE(is_short_reply(code)) << code;
+  // Every row's window, whatever follows the code.
+  for (const CommandInfo &c : kCommands) {
+    const bool short_row = c.reply == Reply::short_window;
+    EXPECT_EQ(is_short_reply(c.code), short_row) << c.code;
+    EXPECT_EQ(is_short_reply(std::string(c.code) + "xyz"), short_row) << c.code;
+    EXPECT_EQ(reply_window_ms(c.code), short_row ? kShortReplyMs : kLongReplyMs) << c.code;
   }
-  for (const char *code : {"C31", "C33", "C29", "C41", "M31", "R31", "R61", "R74", "T33", "c11"}) {
+  // Known rows, and codes with no row wait the long window.
+  EXPECT_TRUE(is_short_reply("C11"));
+  EXPECT_TRUE(is_short_reply("R53"));
+  EXPECT_FALSE(is_short_reply("C31"));
+  for (const char *code : {"C29", "C41", "R74", "c11", "C1", ""}) {
     EXPECT_FALSE(is_short_reply(code)) << code;
+    EXPECT_EQ(reply_window_ms(code), kLongReplyMs) << code;
   }
 }
 

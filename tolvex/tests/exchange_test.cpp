@@ -1,6 +1,7 @@
 // The command exchange end to end: the library on the slave side of a pseudo-terminal,
 // a scripted terminal on the master side.
 #include <gtest/gtest.h>
+#include <tolvex/protocol.hpp>
 #include <tolvex/tolvex.h>
 
 #include <sys/resource.h>
@@ -124,7 +125,7 @@ TEST_F(Exchange, NakOnEverySendEndsAfterThreeFrames) {
 // A silent terminal: nothing wakes the I/O thread but the deadlines themselves.
 TEST_F(Exchange, NoAckOnEverySendEndsAfterThreeFrames) {
   ASSERT_GE(exe_cmd("C11", nullptr, 0), 1);
-  for (int send = 0; send < 3; ++send) ASSERT_TRUE(peer.read_frame(2000ms)) << "send " << send;
+  for (int send = 0; send < tolvex::kSendsMax; ++send) ASSERT_TRUE(peer.read_frame(2000ms)) << "send " << send;
   Outcome o = wait_outcome();
   EXPECT_EQ(o.result, TOLVEX_NO_ACK);
   EXPECT_TRUE(peer.drain(100ms).empty());
@@ -218,7 +219,7 @@ TEST_F(Exchange, LargestReplyFillsTheResponse) {
   // L = 993: the frame is 1000 bytes, one more than the receive ring holds. A pseudo-terminal
   // hands it over in one piece; the receive thread must take it in parts, not drop it.
   const Bytes reply = reply_frame("C14", 0, data);
-  ASSERT_EQ(reply.size(), 1000u);
+  ASSERT_EQ(reply.size(), tolvex::kReceiveBufferSize);
   peer.write(reply);
   EXPECT_EQ(peer.read_byte(), std::optional<std::uint8_t>(ACK));
   Outcome o = wait_outcome();

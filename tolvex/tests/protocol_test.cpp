@@ -61,45 +61,40 @@ TEST(Protocol, CommandCodesAreWellFormedAndListedOnce) {
   EXPECT_EQ(find_code("c11"), nullptr);
 }
 
+// Every row of the text table through the C interface: found by its code, the same
+// static string every call, non-empty and unique; each code listed once.
 TEST(Protocol, ResultTextsThroughTheCInterface) {
-  struct Case {
-    int code;
-    const char *text;  // null: no text
-  };
-  const Case cases[] = {
-      {TOLVEX_NO_ACK, "No ACK Error."},
-      {TOLVEX_TIMEOUT, "TIMEOUT Error."},
-      {TOLVEX_NAK, "NAK Error."},
-      {TOLVEX_STOPPED, "Compulsion termination Error."},
-      {TOLVEX_FRAME_ERROR, "Packet Frame Error."},
-      {TOLVEX_BCC_ERROR, "BCC Error."},
-      {TOLVEX_TX_ERROR, "Transmission Error."},
-      {TOLVEX_NEGATIVE, "Negative Error."},
-      {0x2001, "Using the command that does not defined in this model."},
-      {0x2005, "No cards."},
-      {0x200B, "When the using card error, commonly occur in MSRW."},
-      {0x2310, "\"Secret Key Download\" command sequence error."},
-      {0x2400, "Unavailable FLASH memory ic."},
-      {TOLVEX_OK, nullptr},
-      {4, nullptr},
-      {0x200A, nullptr},
-      {0x2401, nullptr},
-      {-1, nullptr},
-      {0x10000 + 0x2005, nullptr},  // not a 16-bit status word
-  };
-  for (const Case &c : cases) {
-    const char *text = tolvex_result_text(c.code);
-    if (c.text == nullptr) {
-      EXPECT_EQ(text, nullptr) << c.code;
-    } else {
-      ASSERT_NE(text, nullptr) << c.code;
-      EXPECT_STREQ(text, c.text) << c.code;
-      EXPECT_EQ(tolvex_result_text(c.code), text) << "a static string, the same every call";
-    }
-  }
   std::set<int> codes;
-  for (const ResultText &row : kResultTexts) EXPECT_TRUE(codes.insert(row.code).second) << row.code;
-  EXPECT_EQ(codes.size(), 49u);
+  std::set<std::string> texts;
+  for (const ResultText &row : kResultTexts) {
+    SCOPED_TRACE(row.code);
+    EXPECT_TRUE(codes.insert(row.code).second) << "listed twice";
+    ASSERT_NE(row.text, nullptr);
+    EXPECT_NE(std::string(row.text), "");
+    EXPECT_TRUE(texts.insert(row.text).second) << "text shared: " << row.text;
+    EXPECT_EQ(tolvex_result_text(row.code), row.text);
+  }
+  // The result codes of the public header, and the status words by name, all have texts;
+  // success has none.
+  for (int code : {TOLVEX_NO_ACK, TOLVEX_TIMEOUT, TOLVEX_NAK, TOLVEX_STOPPED, TOLVEX_FRAME_ERROR, TOLVEX_BCC_ERROR,
+                   TOLVEX_TX_ERROR, TOLVEX_NEGATIVE}) {
+    EXPECT_NE(tolvex_result_text(code), nullptr) << code;
+  }
+#define TOLVEX_STATUS_HAS_TEXT(name, code, text)                   \
+  EXPECT_STREQ(tolvex_result_text(terminal_status::name), text) << #name; \
+  EXPECT_EQ(terminal_status::name & 0xF000, 0x2000) << #name;
+  TOLVEX_STATUS_WORDS(TOLVEX_STATUS_HAS_TEXT)
+#undef TOLVEX_STATUS_HAS_TEXT
+  // Known values, against a table that went wrong as a whole.
+  EXPECT_STREQ(tolvex_result_text(TOLVEX_NO_ACK), "No ACK Error.");
+  EXPECT_STREQ(tolvex_result_text(TOLVEX_NEGATIVE), "Negative Error.");
+  EXPECT_STREQ(tolvex_result_text(0x2005), "No cards.");
+  EXPECT_STREQ(tolvex_result_text(0x2310), "\"Secret Key Download\" command sequence error.");
+  EXPECT_EQ(terminal_status::kNoCard, 0x2005);
+  // Codes with no text.
+  for (int code : {TOLVEX_OK, 4, 0x200A, 0x2401, -1, 0x10000 + 0x2005}) {
+    EXPECT_EQ(tolvex_result_text(code), nullptr) << code;
+  }
 }
 
 }  // namespace

@@ -156,40 +156,67 @@ std::wstring upper(std::string_view text) {
   return wide;
 }
 
-}  // namespace
-
-std::string aging_usage() {
-  return "  aging --kind ms|ic|rf --count N [--write 1,2,3] [--read 1,2,3] [--all-read] [--no-stacker]\n"
-         "        [--no-eject] [--no-rotate] [--ic-text TEXT] [--rf-value V] [--pause MS]\n"
-         "        [--record DIR | --no-record]\n"
-         "                                                      the bench's aging run, its record in\n"
-         "                                                      aging-records/ unless told otherwise (Ctrl-C,\n"
-         "                                                      SIGTERM or SIGHUP stop after the cycle, a second\n"
-         "                                                      one at once); exit 0 when all cycles were done,\n"
-         "                                                      1 when it ended early\n";
-}
-
-int run_aging(const SessionOptions &options, const std::vector<std::string> &words, std::ostream &out,
-              std::ostream &err) {
-  CLI::App app{"The bench's aging run", "tolvex_cli aging"};
+// The aging options as typed, before they become AgingOptions.
+struct AgingArguments {
   AgingOptions o;
   std::string kind = "ms";
   std::string ic_text = bench::to_utf8(bench::kAgingIcText);
   std::string rf_text = bench::to_utf8(bench::kAgingRfText);
-  app.add_option("--kind", kind, "medium of each cycle")->check(CLI::IsMember({"ms", "ic", "rf"}))->capture_default_str();
+  bool no_stacker = false;
+  bool no_eject = false;
+  bool no_rotate = false;
+};
+
+// The one list of the aging options: parses them, and gives the tool's help their usage.
+void add_aging_options(CLI::App &app, AgingArguments &a) {
+  AgingOptions &o = a.o;
+  app.add_option("--kind", a.kind, "medium of each cycle")
+      ->check(CLI::IsMember({"ms", "ic", "rf"}))
+      ->capture_default_str();
   app.add_option("--count", o.count, "number of cycles")->required()->check(CLI::Range(0, INT32_MAX));
   app.add_option("--write", o.write, "tracks written in each cycle")->delimiter(',')->check(CLI::Range(1, 3));
   app.add_option("--read", o.read, "tracks read in each cycle")->delimiter(',')->check(CLI::Range(1, 3));
   app.add_flag("--all-read", o.all_read, "read the three tracks with one command");
-  bool no_stacker = false, no_eject = false, no_rotate = false;
-  app.add_flag("--no-stacker", no_stacker, "draw no card at the start of a cycle");
-  app.add_flag("--no-eject", no_eject, "neither draw nor eject or capture a card");
-  app.add_flag("--no-rotate", no_rotate, "keep the track texts as they are");
-  app.add_option("--ic-text", ic_text, "IC text (upper case)")->capture_default_str();
-  app.add_option("--rf-value", rf_text, "RF value (its leading decimal number)")->capture_default_str();
+  app.add_flag("--no-stacker", a.no_stacker, "draw no card at the start of a cycle");
+  app.add_flag("--no-eject", a.no_eject, "neither draw nor eject or capture a card");
+  app.add_flag("--no-rotate", a.no_rotate, "keep the track texts as they are");
+  app.add_option("--ic-text", a.ic_text, "IC text (upper case)")->capture_default_str();
+  app.add_option("--rf-value", a.rf_text, "RF value (its leading decimal number)")->capture_default_str();
   auto *record = app.add_option("--record", o.record, "write the run's record into this folder")->capture_default_str();
   app.add_flag("--no-record", o.no_record, "write no record")->excludes(record);
   app.add_option("--pause", o.pause_ms, "pause after each cycle in ms")->check(CLI::Range(0, 3600000))->capture_default_str();
+}
+
+constexpr const char *kAgingDescription =
+    "The bench's aging run, its record in aging-records/ unless told otherwise (Ctrl-C, SIGTERM or SIGHUP\n"
+    "stop after the cycle, a second one at once); exit 0 when all cycles were done, 1 when it ended early";
+
+}  // namespace
+
+std::string aging_usage() {
+  CLI::App app{kAgingDescription, "tolvex_cli aging"};
+  AgingArguments a;
+  add_aging_options(app, a);
+  // The help, indented under the tool's own.
+  std::string usage;
+  const std::string text = app.help();
+  std::string_view help = text;
+  while (!help.empty()) {
+    const std::size_t end = help.find('\n');
+    const std::string_view line = help.substr(0, end);
+    usage += line.empty() ? "\n" : "  " + std::string(line) + "\n";
+    help.remove_prefix(end == std::string_view::npos ? help.size() : end + 1);
+  }
+  while (usage.size() > 1 && usage.ends_with("\n\n")) usage.pop_back();
+  return usage;
+}
+
+int run_aging(const SessionOptions &options, const std::vector<std::string> &words, std::ostream &out,
+              std::ostream &err) {
+  CLI::App app{kAgingDescription, "tolvex_cli aging"};
+  AgingArguments a;
+  add_aging_options(app, a);
+  AgingOptions &o = a.o;
 
   std::vector<std::string> reversed(words.rbegin(), words.rend());
   try {
@@ -198,12 +225,12 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
     const int code = app.exit(e, out, err);
     return code == 0 ? kExitOk : kExitUsage;
   }
-  o.kind = kind == "ic" ? AgingKind::Ic : kind == "rf" ? AgingKind::Rf : AgingKind::Ms;
-  o.stacker = !no_stacker;
-  o.eject = !no_eject;
-  o.rotate = !no_rotate;
-  o.ic_text = upper(ic_text);
-  o.rf_text = upper(rf_text);
+  o.kind = a.kind == "ic" ? AgingKind::Ic : a.kind == "rf" ? AgingKind::Rf : AgingKind::Ms;
+  o.stacker = !a.no_stacker;
+  o.eject = !a.no_eject;
+  o.rotate = !a.no_rotate;
+  o.ic_text = upper(a.ic_text);
+  o.rf_text = upper(a.rf_text);
   if (bench::to_narrow(o.ic_text).size() > bench::kIcTextMax) {
     err << "tolvex_cli: --ic-text is longer than " << bench::kIcTextMax << " bytes\n";
     return kExitUsage;

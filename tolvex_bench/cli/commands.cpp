@@ -11,6 +11,70 @@ namespace tolvex::cli {
 
 namespace {
 
+// ---- The argument grammar -----------------------------------------------------------
+
+// One argument of a signature: "name:kind", in brackets when it may be left out.
+struct ArgToken {
+  std::string_view text;  // as written, without brackets
+  std::string_view name;
+  std::string_view kind_text;
+  Kind kind = Kind::U8;
+  std::size_t size = 0;  // byte count of HexFixed
+  enum class Problem { none, no_kind, bad_kind } problem = Problem::none;
+};
+
+// Takes the next argument off a signature; false when none is left. The one parser of
+// the grammar: the compile-time check of the export table and the run-time command
+// list both read signatures through it.
+constexpr bool next_argument(std::string_view &sig, ArgToken &out) {
+  std::size_t i = 0;
+  while (i < sig.size() && sig[i] == ' ') ++i;
+  if (i >= sig.size()) {
+    sig = {};
+    return false;
+  }
+  std::size_t j = i;
+  while (j < sig.size() && sig[j] != ' ') ++j;
+  std::string_view token = sig.substr(i, j - i);
+  sig.remove_prefix(j);
+  if (token.size() >= 2 && token.front() == '[' && token.back() == ']') token = token.substr(1, token.size() - 2);
+  out = ArgToken{};
+  out.text = token;
+  const std::size_t colon = token.find(':');
+  if (colon == std::string_view::npos) {
+    out.problem = ArgToken::Problem::no_kind;
+    return true;
+  }
+  out.name = token.substr(0, colon);
+  const std::string_view kind = token.substr(colon + 1);
+  out.kind_text = kind;
+  if (kind == "u8") {
+    out.kind = Kind::U8;
+  } else if (kind == "u32") {
+    out.kind = Kind::U32;
+  } else if (kind == "i32") {
+    out.kind = Kind::I32;
+  } else if (kind == "int") {
+    out.kind = Kind::Int;
+  } else if (kind == "str") {
+    out.kind = Kind::Str;
+  } else if (kind == "hex") {
+    out.kind = Kind::Hex;
+  } else if (kind.size() > 3 && kind.substr(0, 3) == "hex") {
+    out.kind = Kind::HexFixed;
+    for (char c : kind.substr(3)) {
+      if (c < '0' || c > '9') {
+        out.problem = ArgToken::Problem::bad_kind;
+        break;
+      }
+      out.size = out.size * 10 + static_cast<std::size_t>(c - '0');
+    }
+  } else {
+    out.problem = ArgToken::Problem::bad_kind;
+  }
+  return true;
+}
+
 // ---- Compile-time check of each row's signature against the export's C parameters --
 
 // Kinds of the C parameters a signature stands for: a "hex" argument is a pointer
@@ -27,48 +91,30 @@ struct CSignature {
 
 constexpr CSignature c_signature(std::string_view sig) {
   CSignature out;
-  std::size_t i = 0;
-  while (i < sig.size()) {
-    while (i < sig.size() && sig[i] == ' ') ++i;
-    if (i >= sig.size()) break;
-    std::size_t j = i;
-    while (j < sig.size() && sig[j] != ' ') ++j;
-    const std::string_view token = sig.substr(i, j - i);
-    i = j;
-    const std::size_t colon = token.find(':');
-    if (colon == std::string_view::npos) {
+  auto push = [&out](CKind k) {
+    if (out.count < kMaxCArgs) {
+      out.kinds[out.count] = k;
+    } else {
+      out.ok = false;
+    }
+    ++out.count;
+  };
+  for (ArgToken arg; next_argument(sig, arg);) {
+    if (arg.problem != ArgToken::Problem::none) {
       out.ok = false;
       break;
     }
-    const std::string_view kind = token.substr(colon + 1);
-    auto push = [&out](CKind k) {
-      if (out.count < kMaxCArgs) {
-        out.kinds[out.count] = k;
-      } else {
-        out.ok = false;
-      }
-      ++out.count;
-    };
-    if (kind == "u8") {
-      push(CKind::U8);
-    } else if (kind == "u32") {
-      push(CKind::U32);
-    } else if (kind == "i32") {
-      push(CKind::I32);
-    } else if (kind == "int") {
-      push(CKind::Int);
-    } else if (kind == "str") {
-      push(CKind::Text);
-    } else if (kind == "hex") {
-      push(CKind::Bytes);
-      push(CKind::Count);
-    } else if (kind.size() > 3 && kind.substr(0, 3) == "hex") {
-      for (char c : kind.substr(3)) {
-        if (c < '0' || c > '9') out.ok = false;
-      }
-      push(CKind::Bytes);
-    } else {
-      out.ok = false;
+    switch (arg.kind) {
+      case Kind::U8: push(CKind::U8); break;
+      case Kind::U32: push(CKind::U32); break;
+      case Kind::I32: push(CKind::I32); break;
+      case Kind::Int: push(CKind::Int); break;
+      case Kind::Str: push(CKind::Text); break;
+      case Kind::Hex:
+        push(CKind::Bytes);
+        push(CKind::Count);
+        break;
+      case Kind::HexFixed: push(CKind::Bytes); break;
     }
   }
   return out;
@@ -184,42 +230,14 @@ std::vector<Command> build_commands() {
 
 std::vector<ArgDescription> parse_signature(std::string_view signature) {
   std::vector<ArgDescription> out;
-  std::size_t i = 0;
-  while (i < signature.size()) {
-    while (i < signature.size() && signature[i] == ' ') ++i;
-    if (i >= signature.size()) break;
-    std::size_t j = i;
-    while (j < signature.size() && signature[j] != ' ') ++j;
-    std::string_view token = signature.substr(i, j - i);
-    i = j;
-    if (token.size() >= 2 && token.front() == '[' && token.back() == ']') token = token.substr(1, token.size() - 2);
-    const std::size_t colon = token.find(':');
-    if (colon == std::string_view::npos) throw std::invalid_argument("argument without kind: " + std::string(token));
-    ArgDescription arg;
-    arg.name = std::string(token.substr(0, colon));
-    const std::string_view kind = token.substr(colon + 1);
-    if (kind == "u8") {
-      arg.kind = Kind::U8;
-    } else if (kind == "u32") {
-      arg.kind = Kind::U32;
-    } else if (kind == "i32") {
-      arg.kind = Kind::I32;
-    } else if (kind == "int") {
-      arg.kind = Kind::Int;
-    } else if (kind == "str") {
-      arg.kind = Kind::Str;
-    } else if (kind == "hex") {
-      arg.kind = Kind::Hex;
-    } else if (kind.size() > 3 && kind.substr(0, 3) == "hex") {
-      arg.kind = Kind::HexFixed;
-      for (char c : kind.substr(3)) {
-        if (c < '0' || c > '9') throw std::invalid_argument("bad kind: " + std::string(kind));
-        arg.size = arg.size * 10 + static_cast<std::size_t>(c - '0');
-      }
-    } else {
-      throw std::invalid_argument("bad kind: " + std::string(kind));
+  for (ArgToken arg; next_argument(signature, arg);) {
+    if (arg.problem == ArgToken::Problem::no_kind) {
+      throw std::invalid_argument("argument without kind: " + std::string(arg.text));
     }
-    out.push_back(std::move(arg));
+    if (arg.problem == ArgToken::Problem::bad_kind) {
+      throw std::invalid_argument("bad kind: " + std::string(arg.kind_text));
+    }
+    out.push_back(ArgDescription{std::string(arg.name), arg.kind, arg.size});
   }
   return out;
 }

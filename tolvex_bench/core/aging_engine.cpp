@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include <tolvex/protocol.hpp>
 #include <tolvex/tolvex.h>
 
 #include "decimal.hpp"
@@ -13,8 +14,6 @@
 namespace tolvex::bench {
 
 namespace {
-
-constexpr int kCardInside = 0x2006;  // the terminal already holds a card
 
 // Cuts a text to what a display box holds.
 std::wstring shown(std::wstring text) {
@@ -235,7 +234,7 @@ void AgingEngine::draw(std::int32_t i, AgingKind kind) {
   for (;;) {
     if (!controls_.stacker() || !controls_.eject_capture()) break;
     const StepResult r = send("C31", [destination] { return card_stk_mov(0, destination); }, L"Frame Error");
-    if (r != StepResult::Reported || step_.state().result != kCardInside) {
+    if (r != StepResult::Reported || step_.state().result != terminal_status::kCardInside) {
       // The draw that ends a hold is reported as usual.
       if (held && r == StepResult::Reported) {
         step_.set_reporting(true);

@@ -1,5 +1,7 @@
 #include "aging_stats.hpp"
 
+#include <tolvex/protocol.hpp>
+
 namespace tolvex::bench {
 
 void AgingStats::reset() noexcept {
@@ -8,15 +10,16 @@ void AgingStats::reset() noexcept {
 }
 
 bool AgingStats::is_card_error(int result) noexcept {
+  namespace st = terminal_status;
   switch (result) {
-    case 0x2202:
-    case 0x2203:
-    case 0x2205:
-    case 0x2209:
-    case 0x200B:
-    case 0x2303:
-    case 0x2304:
-    case 0x2305:
+    case st::kMsWrite:
+    case st::kMsRead:
+    case st::kIcCommand:
+    case st::kMsBlank:
+    case st::kCardError:
+    case st::kRfWrite:
+    case st::kRfRead:
+    case st::kNoRfCard:
       return true;
     default:
       return false;

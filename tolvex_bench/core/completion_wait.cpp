@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include <tolvex/protocol.hpp>
 #include <tolvex/tolvex.h>
 
 namespace tolvex::bench {
@@ -32,12 +33,23 @@ void on_completion(std::uint8_t /*prc_no*/, void * /*ctx*/) {
   c.done.notify_all();
 }
 
+// The longest a command can take in the library at the terminal's speeds: kSendsMax
+// sends, each a frame write, the long reply window from its drain, and the one-byte
+// write that may be under way when the window ends. A write may take kWriteBaseMs plus
+// twice its transmission, here at the slowest speed with 12 bits a character: 58.59 s.
+constexpr std::chrono::milliseconds write_bound(std::size_t bytes) {
+  const long long bits = static_cast<long long>(bytes) * 12;
+  return std::chrono::milliseconds(kWriteBaseMs + 2 * ((bits * 1000 + kTerminalBauds[0] - 1) / kTerminalBauds[0]));
+}
+constexpr std::chrono::milliseconds kCommandBound =
+    kSendsMax * (write_bound(kFrameBufferSize) + std::chrono::milliseconds(kLongReplyMs) + write_bound(1));
+
 // How often a wait looks at the abandon check between two notifications.
 constexpr auto kSlice = std::chrono::milliseconds(50);
 
 }  // namespace
 
-CompletionWait::CompletionWait() { tolvex_set_completion_handler(&on_completion, nullptr); }
+CompletionWait::CompletionWait() : limit_(kCommandBound) { tolvex_set_completion_handler(&on_completion, nullptr); }
 
 CompletionWait::~CompletionWait() { tolvex_set_completion_handler(nullptr, nullptr); }
 

@@ -20,15 +20,15 @@ class CompletionWait {
   // outcome follows within `stop_limit`, returns false.
   bool wait(const std::function<bool()> &collected, const std::function<bool()> &abandon = {});
 
-  // A frame is sent up to three times, each with a reply window of up to 15 s, and
-  // writes are bounded too; past `limit` the library has lost the command.
+  // Past `limit` the library has lost the command; by default the longest a command can
+  // take in the library at the terminal's speeds.
   void set_limits(std::chrono::milliseconds limit, std::chrono::milliseconds stop_limit) {
     limit_ = limit;
     stop_limit_ = stop_limit;
   }
 
  private:
-  std::chrono::milliseconds limit_ = std::chrono::seconds(50);
+  std::chrono::milliseconds limit_;
   std::chrono::milliseconds stop_limit_ = std::chrono::seconds(5);
 };
 

@@ -68,78 +68,91 @@ constexpr std::size_t frame_body_length(const std::uint8_t *frame) {
   return (static_cast<std::size_t>(frame[kLengthOffset]) << 8) | frame[kLengthOffset + 1];
 }
 
-// ---- Result codes --------------------------------------------------------------------
+// ---- Result codes and terminal status words, each with its text ---------------------
+//
+// Each is listed once, as X(name, code, text); the Result enum, the terminal_status
+// constants and the text table below are all made from these lists.
 
-// Result codes as chk_res hands them out.
+// Result codes as chk_res hands them out (0, success, aside).
+#define TOLVEX_RESULT_CODES(X)                     \
+  X(no_ack, 1, "No ACK Error.")                    \
+  X(timeout, 2, "TIMEOUT Error.")                  \
+  X(nak, 3, "NAK Error.")                          \
+  X(negative, 2000, "Negative Error.")             \
+  X(stopped, 102, "Compulsion termination Error.") \
+  X(frame_error, 106, "Packet Frame Error.")       \
+  X(bcc_error, 107, "BCC Error.")                  \
+  X(tx_error, 108, "Transmission Error.")
+
+// The terminal's status words (0x0000, success, aside).
+#define TOLVEX_STATUS_WORDS(X)                                                          \
+  X(kUndefined, 0x2001, "Using the command that does not defined in this model.")       \
+  X(kNotAvailable, 0x2002, "Not available command in this model.")                      \
+  X(kBadFrame, 0x2003, "Sending the command that has the invalid communication frame.") \
+  X(kJam, 0x2004, "The card is jammed.")                                                \
+  X(kNoCard, 0x2005, "No cards.")                                                       \
+  X(kCardInside, 0x2006, "The card exists already in the terminal.")                    \
+  X(kBusy, 0x2007, "The terminal is running or busy.")                                  \
+  X(kNoClock, 0x2008, "Unavailable Real Time Clock IC.")                                \
+  X(kTwoCards, 0x2009, "When more than two cards exit in the terminal simultaneously.") \
+  X(kCardError, 0x200B, "When the using card error, commonly occur in MSRW.")           \
+  X(kNoDispenser, 0x2100, "Not Applicable Dispenser.")                                  \
+  X(kDispenserLink, 0x2101, "Dispenser communication error.")                           \
+  X(kStacker1Error, 0x2102, "The first Stacker Error.")                                 \
+  X(kStacker2Error, 0x2103, "The Second Stacker Error.")                                \
+  X(kBothEmpty, 0x2104, "No cards at both the first and second stacker.")               \
+  X(kStacker1Empty, 0x2105, "No card at the first stacker.")                            \
+  X(kStacker2Empty, 0x2106, "No card at the second stacker.")                           \
+  X(kStacker1Low, 0x2107, "Too few cards in the first stacker.")                        \
+  X(kStacker2Low, 0x2108, "Too few cards in the second stacker.")                       \
+  X(kCaptureFull, 0x2109, "Too many cards in the 'CAPTURE BOX'.")                       \
+  X(kStacker1Full, 0x2111, "Card full in cartridge in the first stacker.")              \
+  X(kStacker2Full, 0x2112, "Card full in cartridge in the second stacker.")             \
+  X(kNoCartridge1, 0x2113, "No cartridge in the first stacker.")                        \
+  X(kNoCartridge2, 0x2114, "No cartridge in the second stacker.")                       \
+  X(kNoCartridgeBoth, 0x2115, "No cartridge in both the first and second stacker.")     \
+  X(kNoMsReader, 0x2200, "The MS Reader/Writer that cannot use in this model.")         \
+  X(kMsLink, 0x2201, "The MS Reader/Writer communication error.")                       \
+  X(kMsWrite, 0x2202, "Error when the MS Reader/Writer is writing on the card.")        \
+  X(kMsRead, 0x2203, "Error when the MS Reader/Writer is reading on the card.")         \
+  X(kIcContact, 0x2204, "Error while the terminal contacts the IC Card.")               \
+  X(kIcCommand, 0x2205, "Error while the terminal executes the IC Card Command.")       \
+  X(kMsBlank, 0x2209, "No data on the magnetic card.")                                  \
+  X(kNoRfModule, 0x2300, "Unavailable RF module.")                                      \
+  X(kRfLink, 0x2301, "Communication error at the RF Module.")                           \
+  X(kRfAuth, 0x2302, "Authentication Error at the RF module.")                          \
+  X(kRfWrite, 0x2303, "Error while the terminal writes at the RF Card.")                \
+  X(kRfRead, 0x2304, "Error while the terminal reads at the RF card.")                  \
+  X(kNoRfCard, 0x2305, "No RF Card.")                                                   \
+  X(kRfValue, 0x2306, "Error while the value increases(or decreases)at the RF Card.")   \
+  X(kKeySequence, 0x2310, "\"Secret Key Download\" command sequence error.")            \
+  X(kNoFlash, 0x2400, "Unavailable FLASH memory ic.")
+
 enum class Result : int {
   ok = 0,
-  no_ack = 1,
-  timeout = 2,
-  nak = 3,
-  stopped = 102,
-  frame_error = 106,
-  bcc_error = 107,
-  tx_error = 108,
-  negative = 2000,
+#define TOLVEX_RESULT_ENUM(name, code, text) name = code,
+  TOLVEX_RESULT_CODES(TOLVEX_RESULT_ENUM)
+#undef TOLVEX_RESULT_ENUM
 };
 
-// ---- Texts of result codes and terminal status words ----------------------------------
+// Terminal status words by name; the simulated terminal answers with them.
+namespace terminal_status {
+inline constexpr std::uint16_t kOk = 0x0000;
+#define TOLVEX_STATUS_CONSTANT(name, code, text) inline constexpr std::uint16_t name = code;
+TOLVEX_STATUS_WORDS(TOLVEX_STATUS_CONSTANT)
+#undef TOLVEX_STATUS_CONSTANT
+}  // namespace terminal_status
 
+// The texts of result codes and status words, in the order of the two lists.
 struct ResultText {
   int code;
   const char *text;
 };
 
 inline constexpr ResultText kResultTexts[] = {
-    {1, "No ACK Error."},
-    {2, "TIMEOUT Error."},
-    {3, "NAK Error."},
-    {2000, "Negative Error."},
-    {102, "Compulsion termination Error."},
-    {106, "Packet Frame Error."},
-    {107, "BCC Error."},
-    {108, "Transmission Error."},
-    {0x2001, "Using the command that does not defined in this model."},
-    {0x2002, "Not available command in this model."},
-    {0x2003, "Sending the command that has the invalid communication frame."},
-    {0x2004, "The card is jammed."},
-    {0x2005, "No cards."},
-    {0x2006, "The card exists already in the terminal."},
-    {0x2007, "The terminal is running or busy."},
-    {0x2008, "Unavailable Real Time Clock IC."},
-    {0x2009, "When more than two cards exit in the terminal simultaneously."},
-    {0x200B, "When the using card error, commonly occur in MSRW."},
-    {0x2100, "Not Applicable Dispenser."},
-    {0x2101, "Dispenser communication error."},
-    {0x2102, "The first Stacker Error."},
-    {0x2103, "The Second Stacker Error."},
-    {0x2104, "No cards at both the first and second stacker."},
-    {0x2105, "No card at the first stacker."},
-    {0x2106, "No card at the second stacker."},
-    {0x2107, "Too few cards in the first stacker."},
-    {0x2108, "Too few cards in the second stacker."},
-    {0x2109, "Too many cards in the 'CAPTURE BOX'."},
-    {0x2111, "Card full in cartridge in the first stacker."},
-    {0x2112, "Card full in cartridge in the second stacker."},
-    {0x2113, "No cartridge in the first stacker."},
-    {0x2114, "No cartridge in the second stacker."},
-    {0x2115, "No cartridge in both the first and second stacker."},
-    {0x2200, "The MS Reader/Writer that cannot use in this model."},
-    {0x2201, "The MS Reader/Writer communication error."},
-    {0x2202, "Error when the MS Reader/Writer is writing on the card."},
-    {0x2203, "Error when the MS Reader/Writer is reading on the card."},
-    {0x2204, "Error while the terminal contacts the IC Card."},
-    {0x2205, "Error while the terminal executes the IC Card Command."},
-    {0x2209, "No data on the magnetic card."},
-    {0x2300, "Unavailable RF module."},
-    {0x2301, "Communication error at the RF Module."},
-    {0x2302, "Authentication Error at the RF module."},
-    {0x2303, "Error while the terminal writes at the RF Card."},
-    {0x2304, "Error while the terminal reads at the RF card."},
-    {0x2305, "No RF Card."},
-    {0x2306, "Error while the value increases(or decreases)at the RF Card."},
-    {0x2310, "\"Secret Key Download\" command sequence error."},
-    {0x2400, "Unavailable FLASH memory ic."},
+#define TOLVEX_TEXT_ROW(name, code, text) {code, text},
+    TOLVEX_RESULT_CODES(TOLVEX_TEXT_ROW) TOLVEX_STATUS_WORDS(TOLVEX_TEXT_ROW)
+#undef TOLVEX_TEXT_ROW
 };
 
 // The text of a result code or terminal status word; null when it has none.
@@ -150,49 +163,18 @@ constexpr const char *result_text(int code) {
   return nullptr;
 }
 
-// Terminal status words the simulated terminal answers with (0x0000 is success).
-namespace terminal_status {
-inline constexpr std::uint16_t kOk = 0x0000;
-inline constexpr std::uint16_t kUndefined = 0x2001;
-inline constexpr std::uint16_t kBadFrame = 0x2003;
-inline constexpr std::uint16_t kJam = 0x2004;
-inline constexpr std::uint16_t kNoCard = 0x2005;
-inline constexpr std::uint16_t kCardInside = 0x2006;
-inline constexpr std::uint16_t kBothEmpty = 0x2104;
-inline constexpr std::uint16_t kStacker1Empty = 0x2105;
-inline constexpr std::uint16_t kStacker2Empty = 0x2106;
-inline constexpr std::uint16_t kStacker1Low = 0x2107;
-inline constexpr std::uint16_t kStacker2Low = 0x2108;
-inline constexpr std::uint16_t kCaptureFull = 0x2109;
-inline constexpr std::uint16_t kStacker1Full = 0x2111;
-inline constexpr std::uint16_t kStacker2Full = 0x2112;
-inline constexpr std::uint16_t kNoCartridge1 = 0x2113;
-inline constexpr std::uint16_t kNoCartridge2 = 0x2114;
-inline constexpr std::uint16_t kNoCartridgeBoth = 0x2115;
-inline constexpr std::uint16_t kMsWrite = 0x2202;
-inline constexpr std::uint16_t kMsRead = 0x2203;
-inline constexpr std::uint16_t kIcContact = 0x2204;
-inline constexpr std::uint16_t kIcCommand = 0x2205;
-inline constexpr std::uint16_t kMsBlank = 0x2209;
-inline constexpr std::uint16_t kRfAuth = 0x2302;
-inline constexpr std::uint16_t kRfWrite = 0x2303;
-inline constexpr std::uint16_t kRfRead = 0x2304;
-inline constexpr std::uint16_t kNoRfCard = 0x2305;
-inline constexpr std::uint16_t kRfValue = 0x2306;
-inline constexpr std::uint16_t kKeySequence = 0x2310;
-}  // namespace terminal_status
-
 // ---- Commands ----------------------------------------------------------------------------
 
 enum class Reply : std::uint8_t {
-  short_window,  // 2000 ms
-  long_window,   // 15000 ms
+  short_window,  // kShortReplyMs
+  long_window,   // kLongReplyMs
 };
 
 inline constexpr int kShortReplyMs = 2000;
 inline constexpr int kLongReplyMs = 15000;
 inline constexpr int kAckWindowMs = 1000;     // from a send to the terminal's ACK
 inline constexpr int kCommandLimitMs = 15000;  // a command that ran this long ends in TIMEOUT
+inline constexpr int kWriteBaseMs = 1000;      // a write and its drain: this plus twice its transmission
 inline constexpr int kSendsMax = 3;            // sends of one frame
 inline constexpr int kBadRepliesMax = 4;       // the fourth reply that fails the BCC ends the send
 
@@ -314,8 +296,8 @@ constexpr const CommandInfo *find_code(std::string_view code) {
   return i < std::size(kCommands) ? &kCommands[i] : nullptr;
 }
 
-// Short-reply commands wait 2000 ms for their reply; every other code, unknown ones
-// included, 15000 ms.
+// Short-reply commands wait kShortReplyMs for their reply; every other code, unknown
+// ones included, kLongReplyMs.
 constexpr bool is_short_reply(std::string_view code) {
   const std::size_t i = code_index(code);
   return i < std::size(kCommands) && kCommands[i].reply == Reply::short_window;

@@ -1,6 +1,7 @@
 #include "invocation.hpp"
 
 #include <gtest/gtest.h>
+#include <tolvex/protocol.hpp>
 
 #include <set>
 #include <sstream>
@@ -159,7 +160,9 @@ TEST(Prepare, RejectsBadInputWithAClearMessage) {
   EXPECT_NE(prepare_error({"ic_exe", "AZ"}).find("invalid hex digit 'Z'"), std::string::npos);
   EXPECT_NE(prepare_error({"exe", "C1"}).find("three letters or digits"), std::string::npos);
   EXPECT_NE(prepare_error({"exe", "C1;"}).find("three letters or digits"), std::string::npos);
-  EXPECT_NE(prepare_error({"ic_exe", std::string(2002, 'A')}).find("1001 bytes given, at most 1000"), std::string::npos);
+  EXPECT_NE(prepare_error({"ic_exe", std::string(2 * (kDataMax + 1), 'A')})
+                .find(std::to_string(kDataMax + 1) + " bytes given, at most " + std::to_string(kDataMax)),
+            std::string::npos);
   for (const char *refused : {"EnablePort", "DisablePort", "chk_res", "exe_stop"}) {
     EXPECT_NE(prepare_error({refused}).find("not a terminal command"), std::string::npos);
   }

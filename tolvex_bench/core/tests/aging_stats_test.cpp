@@ -1,6 +1,7 @@
 #include "aging_stats.hpp"
 
 #include <gtest/gtest.h>
+#include <tolvex/protocol.hpp>
 
 #include <limits>
 
@@ -49,7 +50,9 @@ TEST(AgingCheck, VerdictsAndTexts) {
 }
 
 TEST(AgingCheck, EveryCountedCode) {
-  for (int code : {0x2202, 0x2203, 0x2205, 0x2209, 0x200B, 0x2303, 0x2304, 0x2305}) {
+  namespace st = terminal_status;
+  for (int code : {st::kMsWrite, st::kMsRead, st::kIcCommand, st::kMsBlank, st::kCardError, st::kRfWrite,
+                   st::kRfRead, st::kNoRfCard}) {
     EXPECT_TRUE(AgingStats::is_card_error(code)) << code;
   }
   for (int code : {0, 1, 2, 2000, 0x2204, 0x2208, 0x2302, 0x2306, -1}) {

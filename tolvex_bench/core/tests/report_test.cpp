@@ -1,6 +1,7 @@
 #include "report.hpp"
 
 #include <gtest/gtest.h>
+#include <tolvex/protocol.hpp>
 
 #include <array>
 #include <cstring>
@@ -190,28 +191,14 @@ TEST(Report, FailureTextsIgnoreViewAndData) {
 }
 
 TEST(Report, EveryErrorCodeHasItsRow) {
-  // A handful across the table; the rest is data, but a swapped or missing row shows here.
-  const struct {
-    int code;
-    const wchar_t *text;
-  } rows[] = {
-      {1, L"No ACK Error."},
-      {3, L"NAK Error."},
-      {102, L"Compulsion termination Error."},
-      {107, L"BCC Error."},
-      {108, L"Transmission Error."},
-      {0x2001, L"Using the command that does not defined in this model."},
-      {0x2009, L"When more than two cards exit in the terminal simultaneously."},
-      {0x200B, L"When the using card error, commonly occur in MSRW."},
-      {0x2109, L"Too many cards in the 'CAPTURE BOX'."},
-      {0x2115, L"No cartridge in both the first and second stacker."},
-      {0x2209, L"No data on the magnetic card."},
-      {0x2306, L"Error while the value increases(or decreases)at the RF Card."},
-      {0x2400, L"Unavailable FLASH memory ic."},
-  };
-  for (const auto &row : rows) {
-    EXPECT_EQ(failure_part(row.code), std::wstring(L"\n RESULT   : False!\n ERROR : ") + row.text) << row.code;
+  // Every row of the protocol's text table, as the report shows it (the texts are ASCII).
+  for (const ResultText &row : kResultTexts) {
+    const std::string text = row.text;
+    EXPECT_EQ(failure_part(row.code), L"\n RESULT   : False!\n ERROR : " + std::wstring(text.begin(), text.end()))
+        << row.code;
   }
+  EXPECT_EQ(failure_part(0x2009),
+            L"\n RESULT   : False!\n ERROR : When more than two cards exit in the terminal simultaneously.");
   EXPECT_TRUE(result_message(0x200A).empty());
   EXPECT_TRUE(result_message(0).empty());
 }
