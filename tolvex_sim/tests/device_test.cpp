@@ -15,7 +15,7 @@ const Clock::time_point t0 = Clock::time_point(std::chrono::hours(2000));
 struct Term {
   Device d;
   Clock::time_point now = t0;
-  explicit Term(DeviceConfig c = {}) : d(c) {}
+  explicit Term(TerminalOptions c = {}) : d(c) {}
   DeviceReply run(const std::string &code, const Bytes &data = {}) { return d.handle(code, data, now); }
   std::uint16_t st(const std::string &code, const Bytes &data = {}) { return run(code, data).status; }
 };
@@ -38,7 +38,7 @@ TEST(Commands, EveryCodeOfTheCommandTableIsHandled) {
 }
 
 TEST(Transport, DrawEjectAndTheCardAtTheExit) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.exit_take_ms = -1;
   Term t(c);
   EXPECT_EQ(t.st("C33"), st::kNoCard);  // nothing to eject
@@ -78,7 +78,7 @@ TEST(Transport, DrawEjectAndTheCardAtTheExit) {
 }
 
 TEST(Transport, StackersRunEmptyAndReportIt) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.stacker_cards[0] = 2;
   c.stacker_cards[1] = 1;
   c.stacker_low = 1;
@@ -122,7 +122,7 @@ TEST(Transport, StackersRunEmptyAndReportIt) {
 }
 
 TEST(Transport, CaptureBoxAndCollectingBack) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.capture_capacity = 1;
   Term t(c);
   EXPECT_EQ(t.st("C34"), st::kNoCard);
@@ -451,7 +451,7 @@ TEST(Robustness, EveryCommandTakesAnyData) {
       "R73", "U31", "U32", "U33", "U41", "S10", "S11", "S12", "S16", "S17", "S19", "P10", "P20", "Z01"};
   std::mt19937 rng(4242);
   std::uniform_int_distribution<int> byte(0, 255);
-  DeviceConfig c;
+  TerminalOptions c;
   c.exit_take_ms = -1;
   Term t(c);
   const Bytes positions[] = {{}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}};
@@ -572,7 +572,7 @@ TEST(Transport, CaptureTimeTakesACardLeftAtTheExit) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    DeviceConfig cfg;
+    TerminalOptions cfg;
     cfg.exit_take_ms = c.exit_take_ms;
     cfg.capture_count = c.capture_count;
     Term t(cfg);
@@ -587,7 +587,7 @@ TEST(Transport, CaptureTimeTakesACardLeftAtTheExit) {
     t.now += 10s;
     EXPECT_EQ(t.d.card_at_exit(t.now), c.exit_take_ms == -1 && !c.captured);
   }
-  DeviceConfig keep;
+  TerminalOptions keep;
   keep.exit_take_ms = -1;
   Term off(keep);  // capture time 0: no capture however long the card waits
   EXPECT_EQ(off.st("C31", {0, 1}), 0);
@@ -643,8 +643,8 @@ TEST(Media, ACardWithoutAMediumAnswersLikeOne) {
 
   for (const Case &c : cases) {
     SCOPED_TRACE(c.code);
-    DeviceConfig cfg;
-    cfg.media = c.media;
+    TerminalOptions cfg;
+    cfg.card_media = c.media;
     Term t(cfg);
     ASSERT_EQ(t.st("C31", {0, c.at}), 0);
     EXPECT_EQ(t.st(c.code, c.data), c.without);
