@@ -663,6 +663,75 @@ TEST(Media, ACardWithoutAMediumAnswersLikeOne) {
   }
 }
 
+// Each timed command, paced, is busy for what its row of the times table says: the
+// movement (the card starts elsewhere) and the work. The same rows are what check_times
+// holds against the reply windows.
+TEST(Times, EachCommandIsBusyForWhatItsRowSays) {
+  struct Setup {
+    std::string code;
+    Bytes data;
+  };
+  struct Case {
+    const char *code;
+    int card_inside;  // "C32" place at start, 0 none
+    std::vector<Setup> before;
+    Bytes data;
+  };
+  const Bytes apdu{0x00, 0x04, 0x00, 0x84, 0x00, 0x00};           // GET CHALLENGE, wrapped
+  const Bytes value0{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0x00, 0xFF, 0x00, 0xFF};  // value block 0
+  const Bytes block_1_0{1, 0};
+  const Bytes write_1_0 = cat(block_1_0, Bytes(16, 0));
+  const Bytes add_1{1, 0, 1, 0, 0, 0};
+  const std::vector<Setup> value_block{{"R32", cat(block_1_0, value0)}};
+  const Case cases[] = {
+      {"C31", 0, {}, {0, 1}},          {"C32", 4, {}, {3}},
+      {"C33", 4, {}, {}},              {"T33", 4, {}, {}},
+      {"C37", 4, {}, {}},              {"C34", 4, {}, {}},
+      {"C36", 4, {}, {}},              {"C39", 4, {}, {1}},
+      {"C42", 4, {}, {}},              {"M31", 4, {{"M33", {1, 'A'}}, {"C32", {4}}}, {1}},
+      {"M33", 4, {}, {1, 'A'}},        {"M34", 0, {}, {0, 1, 'A'}},
+      {"M35", 4, {{"M33", {1, 'A'}}, {"C32", {4}}}, {}},
+      {"M36", 4, {}, {'A'}},           {"M37", 0, {}, {0, 'A'}},
+      {"M51", 4, {}, {}},              {"I21", 2, {}, {}},
+      {"I22", 2, {{"I21", {}}}, apdu}, {"I25", 0, {}, {}},
+      {"I26", 0, {{"I25", {}}}, apdu}, {"R31", 3, {}, block_1_0},
+      {"R32", 3, {}, write_1_0},       {"R33", 3, {}, block_1_0},
+      {"R34", 3, {}, write_1_0},       {"R36", 3, {}, {33}},  // a large sector: 15 blocks
+      {"R37", 3, {}, cat({33}, Bytes(15 * 17, 0))},
+      {"R41", 3, value_block, add_1},  {"R42", 3, value_block, add_1},
+      {"R43", 3, value_block, add_1},  {"R44", 3, value_block, add_1},
+      {"R54", 3, {}, cat({1}, Bytes(12, 0xFF))},
+      {"R61", 3, {}, {}},              {"R62", 3, {}, {}},
+      {"U31", 3, {}, {4}},             {"U32", 3, {}, {4, 1, 2, 3, 4}},
+      {"U33", 3, {}, text("BREAKMEIFYOUCAN!")},
+      {"U41", 3, {}, {}},              {"S10", 3, {}, {}},
+      {"S11", 3, {}, {1}},             {"S12", 3, {}, {1, 1, 2, 3, 4}},
+      {"S16", 3, {}, {}},              {"S17", 3, {}, Bytes(112, 0)},
+      {"S19", 3, {}, {0x2B}},          {"P10", 4, {}, text("HI")},
+      {"P20", 4, {}, {}},              {"Z01", 4, {}, {}},
+  };
+  // Times apart from one another, so that a step taken from the wrong time shows.
+  MechanicalTimes times{901, 401, 601, 903, 907, 701, 151, 41, 1501};
+  for (const CommandTime &row : kCommandTimes) {
+    SCOPED_TRACE(std::string(row.code));
+    const auto c = std::find_if(std::begin(cases), std::end(cases), [&](const Case &k) { return k.code == row.code; });
+    if (c == std::end(cases)) {
+      ADD_FAILURE() << "no case for a timed command";
+      continue;
+    }
+    TerminalOptions o;
+    o.instant = false;
+    o.times = times;
+    o.card_inside = c->card_inside;
+    o.exit_take_ms = -1;
+    Term t(o);
+    for (const Setup &s : c->before) ASSERT_EQ(t.st(s.code, s.data), 0) << s.code;
+    const DeviceReply r = t.run(std::string(row.code), c->data);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.busy_ms, row.moving.ms(times) + row.working.ms(times));
+  }
+}
+
 // Mechanical times are checked against the reply windows, movements added up.
 TEST(Times, ATimeThatPushesACommandPastItsWindowIsNamed) {
   EXPECT_EQ(check_times(MechanicalTimes{}), "");
