@@ -177,7 +177,7 @@ DeviceReply ClassicMedium::read(Device &d, const Bytes &data, bool with_sensor) 
   } else if (!data_allowed(m, s, b, kRead)) {
     return fail(st::kRfAuth);
   }
-  return after(d.busy(work_of("R31")), ok(out));
+  return after(d.busy(with_sensor ? work_of("R31") : work_of("R33")), ok(out));
 }
 
 DeviceReply ClassicMedium::write(Device &d, const Bytes &data, bool with_sensor) {
@@ -195,7 +195,7 @@ DeviceReply ClassicMedium::write(Device &d, const Bytes &data, bool with_sensor)
     return fail(st::kRfAuth);
   }
   std::copy(data.begin() + 2, data.end(), m.block(s, b));
-  return after(d.busy(work_of("R32")), ok());
+  return after(d.busy(with_sensor ? work_of("R32") : work_of("R34")), ok());
 }
 
 DeviceReply ClassicMedium::value(Device &d, const Bytes &data, bool with_sensor, bool increase) {
@@ -215,7 +215,9 @@ DeviceReply ClassicMedium::value(Device &d, const Bytes &data, bool with_sensor,
   put_le32(p, static_cast<std::int32_t>(nv));
   put_le32(p + 4, static_cast<std::int32_t>(~nv));
   put_le32(p + 8, static_cast<std::int32_t>(nv));
-  return after(d.busy(work_of("R41")), ok());
+  const Step step = with_sensor ? (increase ? work_of("R41") : work_of("R42"))
+                                : (increase ? work_of("R43") : work_of("R44"));
+  return after(d.busy(step), ok());
 }
 
 DeviceReply ClassicMedium::read_block(Device &d, const Bytes &data) { return read(d, data, true); }
@@ -298,7 +300,7 @@ DeviceReply ClassicMedium::detect(Device &d, const Bytes &) {
   const AntennaCard c = d.card_at_antenna(false);
   if (!c) return c.refusal;
   const auto u = c->uid();
-  return after(d.busy(work_of("R61")), ok(Bytes(u.begin(), u.end())));
+  return after(d.busy(work_of("R61")), ok(Bytes(u.begin(), u.end())));  // R62 takes the same
 }
 
 // ---- the terminal's key store: authentication uses key set 1, which R51 and R52 change ----
