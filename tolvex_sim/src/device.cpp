@@ -1,4 +1,5 @@
-// Terminal-level commands: identification, status, settings, clock and card transport.
+// Terminal-level commands (identification, status, settings, clock and card transport)
+// and the dispatch of every command to the terminal or one of its media units.
 #include "device.hpp"
 
 #include <algorithm>
@@ -13,8 +14,6 @@ Bytes text_reply(const char *s) {
   b.push_back(0x00);
   return b;
 }
-
-DeviceReply status(std::uint16_t s) { return DeviceReply{s, {}, 0, 0}; }
 
 std::uint8_t to_bcd(int v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
 int from_bcd(std::uint8_t b, bool &ok) {
@@ -82,16 +81,15 @@ void seconds_to_bcd_record(std::int64_t seconds, std::uint8_t *rec) {
   rec[6] = to_bcd(static_cast<int>(rem % 60));
 }
 
-Device::Device(DeviceConfig config) : config_(config), next_serial_(config.seed * 7919u + 1u), baud_(config.baud) {
-  for (int i = 0; i < 2; ++i) stackers_[i].count = std::clamp(config_.stacker_cards[i], 0, config_.stacker_capacity);
-  capture_count_ = std::max(0, config_.capture_count);
-  if (config_.card_inside >= 1 && config_.card_inside <= 5) {
+Device::Device(TerminalOptions options)
+    : options_(options), next_serial_(options.seed * 7919u + 1u), baud_(options.baud) {
+  for (int i = 0; i < 2; ++i) stackers_[i].count = std::clamp(options_.stacker_cards[i], 0, options_.stacker_capacity);
+  capture_count_ = std::max(0, options_.capture_count);
+  if (options_.card_inside >= 1 && options_.card_inside <= 5) {
     static constexpr Place places[] = {Place::Ms, Place::Ic, Place::Rf, Place::Feeder, Place::Print};
-    card_ = Card::fresh(next_serial_++, config_.media);
-    place_ = places[config_.card_inside - 1];
+    card_ = Card::fresh(next_serial_++, options_.card_media);
+    place_ = places[options_.card_inside - 1];
   }
-  for (auto &set : keys_)
-    for (auto &k : set) k.fill(0xFF);
   // The clock starts at the host's local time.
   const std::time_t wall = std::time(nullptr);
   std::tm local{};
@@ -99,13 +97,14 @@ Device::Device(DeviceConfig config) : config_(config), next_serial_(config.seed 
   clock_offset_s_ = static_cast<std::int64_t>(wall) + local.tm_gmtoff - steady_seconds(Clock::now());
 }
 
-Device::Handler Device::handler_of(std::string_view code) {
+// The terminal's own commands; the media units list theirs next to their handlers.
+struct DeviceCommands {
   struct Row {
     std::string_view code;
-    Handler handler;
+    DeviceReply (Device::*run)(const Bytes &, Clock::time_point);
   };
   static constexpr Row kRows[] = {
-      // Terminal and transport.
+      // Identification and status.
       {"C11", &Device::report_model},
       {"C12", &Device::report_firmware},
       {"C13", &Device::report_stackers},
@@ -113,6 +112,7 @@ Device::Handler Device::handler_of(std::string_view code) {
       {"C15", &Device::report_error_list},
       {"C16", &Device::report_card_position},
       {"C17", &Device::report_input_ports},
+      // Settings and the clock.
       {"C21", &Device::set_clock},
       {"C22", &Device::set_eject_mode},
       {"C23", &Device::set_capture_time},
@@ -121,86 +121,67 @@ Device::Handler Device::handler_of(std::string_view code) {
       {"C26", &Device::set_baud_rate},
       {"C27", &Device::set_wait_mode},
       {"C28", &Device::set_stacker_priority},
+      {"C40", &Device::set_user_buzz},
+      {"C42", &Device::reset_terminal},
+      // Card transport; "C37" holds the card at the exit as "C33" does, "T33" is the second eject.
       {"C31", &Device::move_from_stacker},
       {"C32", &Device::move_to_module},
       {"C33", &Device::eject},
+      {"T33", &Device::eject},
+      {"C37", &Device::eject},
       {"C34", &Device::capture_card},
       {"C36", &Device::eject_drop},
-      {"C37", &Device::eject_hold},
       {"C39", &Device::move_to_stacker},
-      {"C40", &Device::set_user_buzz},
-      {"C42", &Device::reset_terminal},
-      {"C43", &Device::select_ic_protocol},
-      {"C48", &Device::set_coercivity},
-      {"C60", &Device::set_ms_insert_mode},
-      // Second eject.
-      {"T33", &Device::eject},
-      // Magnetic stripe.
-      {"M31", &Device::read_track},
-      {"M33", &Device::write_track},
-      {"M34", &Device::write_track_from_stacker},
-      {"M35", &Device::read_all_tracks},
-      {"M36", &Device::write_tracks},
-      {"M37", &Device::write_tracks_from_stacker},
-      {"M51", &Device::clean_head},
-      // IC card and SAM.
-      {"I21", &Device::reset_ic},
-      {"I22", &Device::ic_command},
-      {"I25", &Device::reset_sam},
-      {"I26", &Device::sam_command},
-      {"I27", &Device::deactivate_sam},
-      // MIFARE Classic and keys.
-      {"R31", &Device::read_rf_block},
-      {"R32", &Device::write_rf_block},
-      {"R33", &Device::read_rf_block_unsensed},
-      {"R34", &Device::write_rf_block_unsensed},
-      {"R36", &Device::read_sector},
-      {"R37", &Device::write_sector},
-      {"R41", &Device::increase_value},
-      {"R42", &Device::decrease_value},
-      {"R43", &Device::increase_value_unsensed},
-      {"R44", &Device::decrease_value_unsensed},
-      {"R51", &Device::change_terminal_key},
-      {"R52", &Device::change_all_terminal_keys},
-      {"R53", &Device::select_key},
-      {"R54", &Device::change_card_keys},
-      {"R55", &Device::change_key_from_set},
-      {"R56", &Device::change_all_keys_from_set},
-      {"R61", &Device::detect_rf_card},
-      {"R62", &Device::detect_rf_card_unsensed},
-      {"R71", &Device::start_key_download},
-      {"R72", &Device::download_key},
-      {"R73", &Device::finish_key_download},
-      // Ultralight.
-      {"U31", &Device::read_ultralight_page},
-      {"U32", &Device::write_ultralight_page},
-      {"U33", &Device::authenticate_ultralight},
-      {"U41", &Device::read_ultralight_uid},
-      // SL2 ICS20.
-      {"S10", &Device::read_sl2_serial},
-      {"S11", &Device::read_sl2_block},
-      {"S12", &Device::write_sl2_block},
-      {"S16", &Device::read_sl2_card},
-      {"S17", &Device::write_sl2_card},
-      {"S19", &Device::sl2_direct},
-      // Printing.
-      {"P10", &Device::print_card},
-      {"P20", &Device::erase_card},
-      {"Z01", &Device::read_printed},
   };
-  static_assert(std::ranges::all_of(kRows, [](const Row &r) { return is_known_code(r.code); }),
-                "a handled code is missing from the command table");
-  for (const Row &r : kRows) {
-    if (r.code == code) return r.handler;
+
+  // Runs `code` from `table` on `unit`; false when the table does not have it.
+  template <class Unit, std::size_t N>
+  static bool run(const UnitCommand<Unit> (&table)[N], Unit &unit, Device &d, std::string_view code,
+                  const Bytes &data, DeviceReply &reply) {
+    for (const UnitCommand<Unit> &c : table) {
+      if (c.code != code) continue;
+      reply = (unit.*c.run)(d, data);
+      return true;
+    }
+    return false;
   }
-  return nullptr;
-}
+
+  static bool run(Device &d, std::string_view code, const Bytes &data, Clock::time_point now, DeviceReply &reply) {
+    for (const Row &r : kRows) {
+      if (r.code != code) continue;
+      reply = (d.*r.run)(data, now);
+      return true;
+    }
+    return run(kStripeCommands, d.stripe_, d, code, data, reply) || run(kChipCommands, d.chip_, d, code, data, reply) ||
+           run(kClassicCommands, d.classic_, d, code, data, reply) ||
+           run(kUltralightCommands, d.ultralight_, d, code, data, reply) ||
+           run(kSl2Commands, d.sl2_, d, code, data, reply) || run(kPrintCommands, d.print_, d, code, data, reply);
+  }
+
+  // How many handlers a code has, over every table.
+  static constexpr int handlers(std::string_view code) {
+    auto in = [code](const auto &table) {
+      return static_cast<int>(std::ranges::count_if(table, [code](const auto &c) { return c.code == code; }));
+    };
+    return in(kRows) + in(kStripeCommands) + in(kChipCommands) + in(kClassicCommands) + in(kUltralightCommands) +
+           in(kSl2Commands) + in(kPrintCommands);
+  }
+  static constexpr std::size_t handled() {
+    return std::size(kRows) + std::size(kStripeCommands) + std::size(kChipCommands) + std::size(kClassicCommands) +
+           std::size(kUltralightCommands) + std::size(kSl2Commands) + std::size(kPrintCommands);
+  }
+};
+
+// Every code of the command table has exactly one handler, and no handler serves a code
+// the table does not know.
+static_assert(std::ranges::all_of(kCommands, [](const CommandInfo &c) { return DeviceCommands::handlers(c.code) == 1; }),
+              "a command of the command table has no handler, or more than one");
+static_assert(DeviceCommands::handled() == std::size(kCommands), "a handled code is missing from the command table");
 
 DeviceReply Device::handle(const std::string &code, const Bytes &data, Clock::time_point now) {
   settle_exit(now);
-  const Handler handler = handler_of(code);
-  if (handler == nullptr) return status(st::kUndefined);
-  DeviceReply r = (this->*handler)(data, now);
+  DeviceReply r;
+  if (!DeviceCommands::run(*this, code, data, now, r)) return fail(st::kUndefined);
   // Jams and every unit or medium failure (0x21xx-0x24xx) go into the error list;
   // refused commands (bad frame, no card, card inside) do not.
   if (r.status == st::kJam || r.status >= 0x2100) record_error(r.status);
@@ -224,16 +205,16 @@ void Device::remove_card() {
 void Device::settle_exit(Clock::time_point now) {
   if (!card_ || !at_exit_) return;
   using std::chrono::milliseconds;
-  const bool takes = config_.exit_take_ms >= 0;
-  const Clock::time_point taken_at = exit_since_ + milliseconds(std::max(0, config_.exit_take_ms));
-  const bool captures = capture_time_ > 0 && capture_count_ < config_.capture_capacity;
+  const bool takes = options_.exit_take_ms >= 0;
+  const Clock::time_point taken_at = exit_since_ + milliseconds(std::max(0, options_.exit_take_ms));
+  const bool captures = capture_time_ > 0 && capture_count_ < options_.capture_capacity;
   const Clock::time_point captured_at = exit_since_ + milliseconds(capture_time_ * 10000);
   if (captures && now >= captured_at && (!takes || captured_at < taken_at)) {
     ++capture_count_;
     remove_card();
     return;
   }
-  if (takes && (config_.exit_take_ms == 0 || now >= taken_at)) remove_card();
+  if (takes && (options_.exit_take_ms == 0 || now >= taken_at)) remove_card();
 }
 
 void Device::take_card(Clock::time_point now) {
@@ -277,7 +258,7 @@ void Device::clear_transport() {
 
 void Device::set_stacker(int index, int count, bool cartridge) {
   if (index < 0 || index > 1) return;
-  stackers_[index].count = std::clamp(count, 0, config_.stacker_capacity);
+  stackers_[index].count = std::clamp(count, 0, options_.stacker_capacity);
   stackers_[index].cartridge = cartridge;
   stackers_[index].returned.clear();
 }
@@ -288,8 +269,8 @@ std::uint8_t Device::stacker_state(int index) const {
   if (!s.cartridge) return 5;
   if (sensor_reads_[index] != 0) return sensor_reads_[index];
   if (n == 0) return 3;
-  if (n >= config_.stacker_capacity) return 4;
-  if (n <= config_.stacker_low) return 2;
+  if (n >= options_.stacker_capacity) return 4;
+  if (n <= options_.stacker_low) return 2;
   return 1;
 }
 
@@ -312,18 +293,30 @@ std::uint8_t Device::sensors() const {
 int Device::move_to(Place p) {
   if (!card_) return 0;
   if (place_ == p) return 0;
-  if (place_ != Place::Ic && card_->ic_powered) card_->ic_powered = false;
-  if (p != Place::Ic) card_->ic_powered = false;
+  card_->chip.powered = false;  // a card on the move leaves the contacts
   place_ = p;
   at_exit_ = p == Place::Exit;
-  return t(p == Place::Exit ? config_.times.eject : config_.times.move);
+  return busy(p == Place::Exit ? kEject : kMove);
+}
+
+// The card in the antenna field. With the sensor, no card at all is "no card"; without
+// it, as for a card the field does not reach, "no RF card".
+AntennaCard Device::card_at_antenna(bool with_sensor) {
+  if (!card_) return {nullptr, fail(with_sensor ? st::kNoCard : st::kNoRfCard)};
+  if (place_ != Place::Rf || !card_->media.rf) return {nullptr, fail(st::kNoRfCard)};
+  return {&*card_, ok()};
+}
+
+int Device::busy(Step step, int count) const {
+  if (count > 0) step.count = count;
+  return t(step.ms(options_.times));
 }
 
 // ---- identification and status ----
 
-DeviceReply Device::report_model(const Bytes &, Clock::time_point) { return {0, text_reply("TOLVEX-SIM TVX-100"), 0, 0}; }
-DeviceReply Device::report_firmware(const Bytes &, Clock::time_point) { return {0, text_reply("TVX-FW 1.07.2"), 0, 0}; }
-DeviceReply Device::report_stackers(const Bytes &, Clock::time_point) { return {0, {stacker_state(0), stacker_state(1)}, 0, 0}; }
+DeviceReply Device::report_model(const Bytes &, Clock::time_point) { return ok(text_reply("TOLVEX-SIM TVX-100")); }
+DeviceReply Device::report_firmware(const Bytes &, Clock::time_point) { return ok(text_reply("TVX-FW 1.07.2")); }
+DeviceReply Device::report_stackers(const Bytes &, Clock::time_point) { return ok({stacker_state(0), stacker_state(1)}); }
 
 // The status list: the conditions that hold now (a jam, cartridges, stacker levels, the
 // capture box), each as the status word that names it (high byte first); empty when all
@@ -352,8 +345,8 @@ DeviceReply Device::report_status_list(const Bytes &, Clock::time_point) {
   if (s2 == 2) add(st::kStacker2Low);
   if (s1 == 4) add(st::kStacker1Full);
   if (s2 == 4) add(st::kStacker2Full);
-  if (capture_count_ >= config_.capture_capacity) add(st::kCaptureFull);
-  return {0, out, 0, 0};
+  if (capture_count_ >= options_.capture_capacity) add(st::kCaptureFull);
+  return ok(out);
 }
 
 DeviceReply Device::report_error_list(const Bytes &, Clock::time_point) {
@@ -362,10 +355,10 @@ DeviceReply Device::report_error_list(const Bytes &, Clock::time_point) {
     out.push_back(static_cast<std::uint8_t>(w >> 8));
     out.push_back(static_cast<std::uint8_t>(w & 0xFF));
   }
-  return {0, out, 0, 0};
+  return ok(out);
 }
 
-DeviceReply Device::report_card_position(const Bytes &, Clock::time_point) { return {0, {sensors()}, 0, 0}; }
+DeviceReply Device::report_card_position(const Bytes &, Clock::time_point) { return ok({sensors()}); }
 
 // Port 1: bit 0/1 cartridge of stacker 1/2 present, bit 2/3 stacker 1/2 low or empty,
 // bit 4 capture box full, bit 5 card at the exit. Port 2: bit 0 service door closed.
@@ -375,36 +368,36 @@ DeviceReply Device::report_input_ports(const Bytes &, Clock::time_point) {
   if (stackers_[1].cartridge) p1 |= 0x02;
   if (stacker_state(0) == 2 || stacker_state(0) == 3) p1 |= 0x04;
   if (stacker_state(1) == 2 || stacker_state(1) == 3) p1 |= 0x08;
-  if (capture_count_ >= config_.capture_capacity) p1 |= 0x10;
+  if (capture_count_ >= options_.capture_capacity) p1 |= 0x10;
   if (card_ && at_exit_) p1 |= 0x20;
-  return {0, {p1, 0x01}, 0, 0};
+  return ok({p1, 0x01});
 }
 
 // ---- settings: mode 1 sets (no reply data), any other mode reads ----
 
 DeviceReply Device::setting(std::uint8_t &value, const Bytes &d, int lo, int hi) {
-  if (d.empty()) return status(st::kBadFrame);
+  if (d.empty()) return fail(st::kBadFrame);
   if (d[0] == 1) {
-    if (d.size() != 2 || d[1] < lo || d[1] > hi) return status(st::kBadFrame);
+    if (d.size() != 2 || d[1] < lo || d[1] > hi) return fail(st::kBadFrame);
     value = d[1];
-    return status(st::kOk);
+    return ok();
   }
-  return {0, {value}, 0, 0};
+  return ok({value});
 }
 
 DeviceReply Device::set_clock(const Bytes &d, Clock::time_point now) {
-  if (d.empty()) return status(st::kBadFrame);
+  if (d.empty()) return fail(st::kBadFrame);
   if (d[0] == 1) {
-    if (d.size() != 8) return status(st::kBadFrame);
-    bool ok = false;
-    const std::int64_t s = bcd_record_to_seconds(d.data() + 1, &ok);
-    if (!ok) return status(st::kBadFrame);
+    if (d.size() != 8) return fail(st::kBadFrame);
+    bool valid = false;
+    const std::int64_t s = bcd_record_to_seconds(d.data() + 1, &valid);
+    if (!valid) return fail(st::kBadFrame);
     clock_offset_s_ = s - steady_seconds(now);
-    return status(st::kOk);
+    return ok();
   }
   Bytes rec(7);
   seconds_to_bcd_record(steady_seconds(now) + clock_offset_s_, rec.data());
-  return {0, rec, 0, 0};
+  return ok(rec);
 }
 
 DeviceReply Device::set_eject_mode(const Bytes &d, Clock::time_point) { return setting(eject_mode_, d, 0, 255); }
@@ -415,48 +408,30 @@ DeviceReply Device::set_wait_mode(const Bytes &d, Clock::time_point) { return se
 DeviceReply Device::set_stacker_priority(const Bytes &d, Clock::time_point) { return setting(stacker_priority_, d, 0, 255); }
 
 DeviceReply Device::set_baud_rate(const Bytes &d, Clock::time_point) {
-  if (d.size() != 1 || terminal_baud(d[0]) == 0) return status(st::kBadFrame);
+  if (d.size() != 1 || terminal_baud(d[0]) == 0) return fail(st::kBadFrame);
   baud_ = terminal_baud(d[0]);
-  return {0, {}, 0, baud_};
+  DeviceReply r = ok();
+  r.new_baud = baud_;
+  return r;
 }
 
 DeviceReply Device::set_user_buzz(const Bytes &d, Clock::time_point) {
-  if (d.empty()) return status(st::kBadFrame);
+  if (d.empty()) return fail(st::kBadFrame);
   if (d[0] == 1) {
-    if (d.size() != 6) return status(st::kBadFrame);
+    if (d.size() != 6) return fail(st::kBadFrame);
     std::copy(d.begin() + 1, d.end(), buzzer_pattern_.begin());
-    return status(st::kOk);
+    return ok();
   }
-  return {0, Bytes(buzzer_pattern_.begin(), buzzer_pattern_.end()), 0, 0};
+  return ok(Bytes(buzzer_pattern_.begin(), buzzer_pattern_.end()));
 }
 
 // Terminal reset: the error list, the key download and the powered units start afresh.
 DeviceReply Device::reset_terminal(const Bytes &, Clock::time_point) {
   errors_.clear();
-  key_download_ = false;
-  key_pending_.clear();
-  sam_powered_ = false;
-  if (card_) card_->ic_powered = false;
-  return {0, {}, t(config_.times.move), 0};
-}
-
-DeviceReply Device::select_ic_protocol(const Bytes &d, Clock::time_point) {
-  if (d.size() != 2) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  if (place_ != Place::Ic || !card_->media.ic || !card_->ic_powered) return status(st::kIcContact);
-  return status(st::kOk);
-}
-
-DeviceReply Device::set_coercivity(const Bytes &d, Clock::time_point) {
-  if (d.size() != 1 || (d[0] != '0' && d[0] != '3')) return status(st::kBadFrame);
-  coercivity_ = d[0];
-  return status(st::kOk);
-}
-
-DeviceReply Device::set_ms_insert_mode(const Bytes &d, Clock::time_point) {
-  if (d.size() != 1) return status(st::kBadFrame);
-  ms_insert_mode_ = d[0];
-  return status(st::kOk);
+  classic_.reset();
+  chip_.reset();
+  if (card_) card_->chip.powered = false;
+  return after(busy(work_of("C42")), ok());
 }
 
 // ---- card transport ----
@@ -464,14 +439,14 @@ DeviceReply Device::set_ms_insert_mode(const Bytes &d, Clock::time_point) {
 // Draws a card from a stacker (1 or 2; 0 and anything above 2 choose by priority).
 // In a jammed transport a card already inside stays stuck, and a drawn card sticks at
 // the feeder.
-DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
-  if (card_) return status(jammed_ ? st::kJam : st::kCardInside);
+DeviceReply Device::draw(int stacker_byte, Place dest) {
+  if (card_) return fail(jammed_ ? st::kJam : st::kCardInside);
   auto usable = [this](int i) { return stackers_[i].cartridge && stacker_state(i) != 3; };
   int pick = -1;
   if (stacker_byte == 1 || stacker_byte == 2) {
     const int i = stacker_byte - 1;
-    if (!stackers_[i].cartridge) return status(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
-    if (!usable(i)) return status(i == 0 ? st::kStacker1Empty : st::kStacker2Empty);
+    if (!stackers_[i].cartridge) return fail(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
+    if (!usable(i)) return fail(i == 0 ? st::kStacker1Empty : st::kStacker2Empty);
     pick = i;
   } else {
     const int first = stacker_priority_ == 2 ? 1 : 0;
@@ -480,9 +455,9 @@ DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
     } else if (usable(1 - first)) {
       pick = 1 - first;
     } else if (!stackers_[0].cartridge && !stackers_[1].cartridge) {
-      return status(st::kNoCartridgeBoth);
+      return fail(st::kNoCartridgeBoth);
     } else {
-      return status(st::kBothEmpty);
+      return fail(st::kBothEmpty);
     }
   }
   Stacker &s = stackers_[pick];
@@ -491,15 +466,15 @@ DeviceReply Device::draw(int stacker_byte, Place dest, Clock::time_point) {
     s.returned.pop_back();
   } else {
     --s.count;
-    card_ = Card::fresh(next_serial_++, config_.media);
+    card_ = Card::fresh(next_serial_++, options_.card_media);
   }
   at_exit_ = false;
   if (jammed_) {
     place_ = Place::Feeder;
-    return {st::kJam, {}, t(config_.times.draw), 0};
+    return after(busy(kDraw), fail(st::kJam));
   }
   place_ = dest;
-  return {0, {}, t(config_.times.draw), 0};
+  return after(busy(kDraw), ok());
 }
 
 namespace {
@@ -515,123 +490,62 @@ bool destination(std::uint8_t b, Place &p) {
 }
 }  // namespace
 
-DeviceReply Device::move_from_stacker(const Bytes &d, Clock::time_point now) {
+DeviceReply Device::move_from_stacker(const Bytes &d, Clock::time_point) {
   Place p{};
-  if (d.size() != 2 || !destination(d[1], p)) return status(st::kBadFrame);
-  return draw(d[0], p, now);
+  if (d.size() != 2 || !destination(d[1], p)) return fail(st::kBadFrame);
+  return draw(d[0], p);
 }
 
 DeviceReply Device::move_to_module(const Bytes &d, Clock::time_point) {
   Place p{};
-  if (d.size() != 1 || !destination(d[0], p)) return status(st::kBadFrame);
-  if (!inside()) return status(st::kNoCard);
-  if (jammed_) return status(st::kJam);
-  return {0, {}, move_to(p), 0};
+  if (d.size() != 1 || !destination(d[0], p)) return fail(st::kBadFrame);
+  if (!inside()) return fail(st::kNoCard);
+  if (jammed_) return fail(st::kJam);
+  return after(move_to(p), ok());
 }
 
 DeviceReply Device::eject(const Bytes &d, Clock::time_point now) {
-  if (!d.empty()) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  if (jammed_) return status(st::kJam);
+  if (!d.empty()) return fail(st::kBadFrame);
+  if (!card_) return fail(st::kNoCard);
+  if (jammed_) return fail(st::kJam);
   const bool was_at_exit = at_exit_;
   const int busy = move_to(Place::Exit);
   if (!was_at_exit) exit_since_ = now + std::chrono::milliseconds(busy);
   settle_exit(now);
-  return {0, {}, busy, 0};
+  return after(busy, ok());
 }
 
-DeviceReply Device::eject_hold(const Bytes &d, Clock::time_point now) { return eject(d, now); }
-
 DeviceReply Device::eject_drop(const Bytes &d, Clock::time_point) {
-  if (!d.empty()) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);
-  if (jammed_) return status(st::kJam);
+  if (!d.empty()) return fail(st::kBadFrame);
+  if (!card_) return fail(st::kNoCard);
+  if (jammed_) return fail(st::kJam);
   remove_card();
-  return {0, {}, t(config_.times.eject), 0};
+  return after(busy(work_of("C36")), ok());
 }
 
 DeviceReply Device::capture_card(const Bytes &d, Clock::time_point) {
-  if (!d.empty()) return status(st::kBadFrame);
-  if (!card_) return status(st::kNoCard);  // a card at the exit is pulled back and captured
-  if (jammed_) return status(st::kJam);
-  if (capture_count_ >= config_.capture_capacity) return status(st::kCaptureFull);
+  if (!d.empty()) return fail(st::kBadFrame);
+  if (!card_) return fail(st::kNoCard);  // a card at the exit is pulled back and captured
+  if (jammed_) return fail(st::kJam);
+  if (capture_count_ >= options_.capture_capacity) return fail(st::kCaptureFull);
   ++capture_count_;
   remove_card();
-  return {0, {}, t(config_.times.capture), 0};
+  return after(busy(work_of("C34")), ok());
 }
 
 DeviceReply Device::move_to_stacker(const Bytes &d, Clock::time_point) {
-  if (d.size() != 1) return status(st::kBadFrame);
-  if (!inside()) return status(st::kNoCard);
-  if (jammed_) return status(st::kJam);
+  if (d.size() != 1) return fail(st::kBadFrame);
+  if (!inside()) return fail(st::kNoCard);
+  if (jammed_) return fail(st::kJam);
   const int i = d[0] == 2 ? 1 : d[0] == 1 ? 0 : (stacker_priority_ == 2 ? 1 : 0);
   Stacker &s = stackers_[i];
-  if (!s.cartridge) return status(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
-  if (s.count + static_cast<int>(s.returned.size()) >= config_.stacker_capacity)
-    return status(i == 0 ? st::kStacker1Full : st::kStacker2Full);
-  card_->ic_powered = false;
+  if (!s.cartridge) return fail(i == 0 ? st::kNoCartridge1 : st::kNoCartridge2);
+  if (s.count + static_cast<int>(s.returned.size()) >= options_.stacker_capacity)
+    return fail(i == 0 ? st::kStacker1Full : st::kStacker2Full);
+  card_->chip.powered = false;
   s.returned.push_back(std::move(*card_));
   remove_card();
-  return {0, {}, t(config_.times.collect), 0};
-}
-
-// ---- mechanical times against the reply windows ----
-
-std::string check_times(const MechanicalTimes &t) {
-  // What each command's busy time is made of, as the handlers above add it up. The reply
-  // must also cross the line: a full-size reply at 9600 bd takes about a second.
-  using M = int MechanicalTimes::*;
-  struct Part {
-    M time;
-    int times;
-    const char *name;
-  };
-  struct Command {
-    std::string_view code;
-    std::vector<Part> parts;
-  };
-  // Time left for the reply itself to cross the line, by reply window.
-  constexpr int kShortLine = 250, kLongLine = 1500;
-  const Part draw{&MechanicalTimes::draw, 1, "draw"}, move{&MechanicalTimes::move, 1, "move"},
-      eject{&MechanicalTimes::eject, 1, "eject"}, capture{&MechanicalTimes::capture, 1, "capture"},
-      collect{&MechanicalTimes::collect, 1, "collect"}, ms{&MechanicalTimes::ms, 1, "ms"},
-      ic{&MechanicalTimes::ic, 1, "ic"}, rf{&MechanicalTimes::rf, 1, "rf"}, print{&MechanicalTimes::print, 1, "print"};
-  const std::vector<Command> commands = {
-      {"C31", {draw}},
-      {"C32", {move}},
-      {"C33", {eject}},
-      {"C34", {capture}},
-      {"C39", {collect}},
-      {"M31", {move, ms}},
-      {"M34", {draw, ms}},
-      {"M37", {draw, ms}},
-      {"M51", {{&MechanicalTimes::ms, 2, "ms"}}},
-      {"I22", {ic}},
-      {"R31", {rf}},
-      {"R33", {rf}},
-      {"R62", {rf}},
-      {"R36", {{&MechanicalTimes::rf, 15, "rf"}}},
-      {"S16", {{&MechanicalTimes::rf, 4, "rf"}}},
-      {"P10", {move, print}},
-      {"Z01", {{&MechanicalTimes::move, 2, "move"}}},
-  };
-  for (const Command &c : commands) {
-    long total = 0;
-    std::string sum;
-    for (const Part &p : c.parts) {
-      total += static_cast<long>(t.*(p.time)) * p.times;
-      if (!sum.empty()) sum += " + ";
-      sum += (p.times > 1 ? std::to_string(p.times) + " x " : std::string()) + p.name + " " +
-             std::to_string(t.*(p.time));
-    }
-    const int window_ms = reply_window_ms(c.code);
-    const int budget = window_ms - (is_short_reply(c.code) ? kShortLine : kLongLine);
-    if (total > budget)
-      return std::string(c.code) + " would be busy " + std::to_string(total) + " ms (" + sum + "), more than the " +
-             std::to_string(budget) + " ms its " + std::to_string(window_ms) +
-             " ms reply window leaves after the line";
-  }
-  return {};
+  return after(busy(work_of("C39")), ok());
 }
 
 }  // namespace tolvex::sim

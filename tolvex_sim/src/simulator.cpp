@@ -35,29 +35,11 @@ speed_t speed_of(int baud) {
   return kSpeeds[terminal_baud_index(baud)];
 }
 
-DeviceConfig device_config(const Options &o) {
-  DeviceConfig c;
-  c.stacker_cards[0] = o.stacker_cards[0];
-  c.stacker_cards[1] = o.stacker_cards[1];
-  c.stacker_capacity = o.stacker_capacity;
-  c.stacker_low = o.stacker_low;
-  c.capture_capacity = o.capture_capacity;
-  c.exit_take_ms = o.exit_take_ms;
-  c.instant = o.instant;
-  c.times = o.times;
-  c.seed = o.seed;
-  c.baud = o.baud;
-  c.capture_count = o.capture_count;
-  c.card_inside = o.card_inside;
-  c.media = o.card_media;
-  return c;
-}
-
 }  // namespace
 
 struct Simulator::Impl {
   explicit Impl(Options o)
-      : options(std::move(o)), device(device_config(options)), faults(options.seed), engine(device, faults) {}
+      : options(std::move(o)), device(options), faults(options.seed), engine(device, faults) {}
 
   Options options;
   mutable std::mutex mu;  // guards device, faults and engine

@@ -15,7 +15,7 @@ const Clock::time_point t0 = Clock::time_point(std::chrono::hours(2000));
 struct Term {
   Device d;
   Clock::time_point now = t0;
-  explicit Term(DeviceConfig c = {}) : d(c) {}
+  explicit Term(TerminalOptions c = {}) : d(c) {}
   DeviceReply run(const std::string &code, const Bytes &data = {}) { return d.handle(code, data, now); }
   std::uint16_t st(const std::string &code, const Bytes &data = {}) { return run(code, data).status; }
 };
@@ -38,7 +38,7 @@ TEST(Commands, EveryCodeOfTheCommandTableIsHandled) {
 }
 
 TEST(Transport, DrawEjectAndTheCardAtTheExit) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.exit_take_ms = -1;
   Term t(c);
   EXPECT_EQ(t.st("C33"), st::kNoCard);  // nothing to eject
@@ -78,7 +78,7 @@ TEST(Transport, DrawEjectAndTheCardAtTheExit) {
 }
 
 TEST(Transport, StackersRunEmptyAndReportIt) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.stacker_cards[0] = 2;
   c.stacker_cards[1] = 1;
   c.stacker_low = 1;
@@ -122,7 +122,7 @@ TEST(Transport, StackersRunEmptyAndReportIt) {
 }
 
 TEST(Transport, CaptureBoxAndCollectingBack) {
-  DeviceConfig c;
+  TerminalOptions c;
   c.capture_capacity = 1;
   Term t(c);
   EXPECT_EQ(t.st("C34"), st::kNoCard);
@@ -451,7 +451,7 @@ TEST(Robustness, EveryCommandTakesAnyData) {
       "R73", "U31", "U32", "U33", "U41", "S10", "S11", "S12", "S16", "S17", "S19", "P10", "P20", "Z01"};
   std::mt19937 rng(4242);
   std::uniform_int_distribution<int> byte(0, 255);
-  DeviceConfig c;
+  TerminalOptions c;
   c.exit_take_ms = -1;
   Term t(c);
   const Bytes positions[] = {{}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}};
@@ -572,7 +572,7 @@ TEST(Transport, CaptureTimeTakesACardLeftAtTheExit) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    DeviceConfig cfg;
+    TerminalOptions cfg;
     cfg.exit_take_ms = c.exit_take_ms;
     cfg.capture_count = c.capture_count;
     Term t(cfg);
@@ -587,7 +587,7 @@ TEST(Transport, CaptureTimeTakesACardLeftAtTheExit) {
     t.now += 10s;
     EXPECT_EQ(t.d.card_at_exit(t.now), c.exit_take_ms == -1 && !c.captured);
   }
-  DeviceConfig keep;
+  TerminalOptions keep;
   keep.exit_take_ms = -1;
   Term off(keep);  // capture time 0: no capture however long the card waits
   EXPECT_EQ(off.st("C31", {0, 1}), 0);
@@ -643,8 +643,8 @@ TEST(Media, ACardWithoutAMediumAnswersLikeOne) {
 
   for (const Case &c : cases) {
     SCOPED_TRACE(c.code);
-    DeviceConfig cfg;
-    cfg.media = c.media;
+    TerminalOptions cfg;
+    cfg.card_media = c.media;
     Term t(cfg);
     ASSERT_EQ(t.st("C31", {0, c.at}), 0);
     EXPECT_EQ(t.st(c.code, c.data), c.without);
@@ -660,6 +660,75 @@ TEST(Media, ACardWithoutAMediumAnswersLikeOne) {
       EXPECT_EQ(t.st("C32", {3}), 0);
       EXPECT_EQ(t.st("R61"), 0);
     }
+  }
+}
+
+// Each timed command, paced, is busy for what its row of the times table says: the
+// movement (the card starts elsewhere) and the work. The same rows are what check_times
+// holds against the reply windows.
+TEST(Times, EachCommandIsBusyForWhatItsRowSays) {
+  struct Setup {
+    std::string code;
+    Bytes data;
+  };
+  struct Case {
+    const char *code;
+    int card_inside;  // "C32" place at start, 0 none
+    std::vector<Setup> before;
+    Bytes data;
+  };
+  const Bytes apdu{0x00, 0x04, 0x00, 0x84, 0x00, 0x00};           // GET CHALLENGE, wrapped
+  const Bytes value0{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0x00, 0xFF, 0x00, 0xFF};  // value block 0
+  const Bytes block_1_0{1, 0};
+  const Bytes write_1_0 = cat(block_1_0, Bytes(16, 0));
+  const Bytes add_1{1, 0, 1, 0, 0, 0};
+  const std::vector<Setup> value_block{{"R32", cat(block_1_0, value0)}};
+  const Case cases[] = {
+      {"C31", 0, {}, {0, 1}},          {"C32", 4, {}, {3}},
+      {"C33", 4, {}, {}},              {"T33", 4, {}, {}},
+      {"C37", 4, {}, {}},              {"C34", 4, {}, {}},
+      {"C36", 4, {}, {}},              {"C39", 4, {}, {1}},
+      {"C42", 4, {}, {}},              {"M31", 4, {{"M33", {1, 'A'}}, {"C32", {4}}}, {1}},
+      {"M33", 4, {}, {1, 'A'}},        {"M34", 0, {}, {0, 1, 'A'}},
+      {"M35", 4, {{"M33", {1, 'A'}}, {"C32", {4}}}, {}},
+      {"M36", 4, {}, {'A'}},           {"M37", 0, {}, {0, 'A'}},
+      {"M51", 4, {}, {}},              {"I21", 2, {}, {}},
+      {"I22", 2, {{"I21", {}}}, apdu}, {"I25", 0, {}, {}},
+      {"I26", 0, {{"I25", {}}}, apdu}, {"R31", 3, {}, block_1_0},
+      {"R32", 3, {}, write_1_0},       {"R33", 3, {}, block_1_0},
+      {"R34", 3, {}, write_1_0},       {"R36", 3, {}, {33}},  // a large sector: 15 blocks
+      {"R37", 3, {}, cat({33}, Bytes(15 * 17, 0))},
+      {"R41", 3, value_block, add_1},  {"R42", 3, value_block, add_1},
+      {"R43", 3, value_block, add_1},  {"R44", 3, value_block, add_1},
+      {"R54", 3, {}, cat({1}, Bytes(12, 0xFF))},
+      {"R61", 3, {}, {}},              {"R62", 3, {}, {}},
+      {"U31", 3, {}, {4}},             {"U32", 3, {}, {4, 1, 2, 3, 4}},
+      {"U33", 3, {}, text("BREAKMEIFYOUCAN!")},
+      {"U41", 3, {}, {}},              {"S10", 3, {}, {}},
+      {"S11", 3, {}, {1}},             {"S12", 3, {}, {1, 1, 2, 3, 4}},
+      {"S16", 3, {}, {}},              {"S17", 3, {}, Bytes(112, 0)},
+      {"S19", 3, {}, {0x2B}},          {"P10", 4, {}, text("HI")},
+      {"P20", 4, {}, {}},              {"Z01", 4, {}, {}},
+  };
+  // Times apart from one another, so that a step taken from the wrong time shows.
+  MechanicalTimes times{901, 401, 601, 903, 907, 701, 151, 41, 1501};
+  for (const CommandTime &row : kCommandTimes) {
+    SCOPED_TRACE(std::string(row.code));
+    const auto c = std::find_if(std::begin(cases), std::end(cases), [&](const Case &k) { return k.code == row.code; });
+    if (c == std::end(cases)) {
+      ADD_FAILURE() << "no case for a timed command";
+      continue;
+    }
+    TerminalOptions o;
+    o.instant = false;
+    o.times = times;
+    o.card_inside = c->card_inside;
+    o.exit_take_ms = -1;
+    Term t(o);
+    for (const Setup &s : c->before) ASSERT_EQ(t.st(s.code, s.data), 0) << s.code;
+    const DeviceReply r = t.run(std::string(row.code), c->data);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.busy_ms, row.moving.ms(times) + row.working.ms(times));
   }
 }
 

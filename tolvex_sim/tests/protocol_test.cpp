@@ -151,7 +151,7 @@ struct Host {
   Clock::time_point now = t0;
   std::vector<OutChunk> out;
 
-  Host() : device(DeviceConfig{}) {}
+  Host() : device(TerminalOptions{}) {}
 
   void send(const Bytes &b) { engine.receive(b.data(), b.size(), now, out); }
   void send_byte(std::uint8_t b) { send(Bytes{b}); }
@@ -221,7 +221,7 @@ TEST(Engine, HandshakeResendAndRestart) {
 
 TEST(Engine, MechanicalTimeDelaysTheReplyAndBaudChangeFollowsIt) {
   Host h;
-  DeviceConfig cfg;
+  TerminalOptions cfg;
   cfg.instant = false;
   h.device = Device(cfg);
   h.send(command_frame("C31", {0x00, 0x01}));

@@ -42,12 +42,10 @@ enum class Condition {
   Stacker2Low,
 };
 
-struct Options {
+// The terminal as it starts: what the device model itself is built from.
+struct TerminalOptions {
   bool instant = true;          // answer as fast as possible (tests); false paces bytes and movements
-  std::uint32_t seed = 1;       // seed of the fault plan's random choices
-  std::string device;           // serve this serial device instead of creating a pseudo-terminal
-  std::string link;             // also make a symlink with this path to the pseudo-terminal
-  std::string trace_path;       // write a timestamped hex trace of both directions here ("-" = stderr)
+  std::uint32_t seed = 1;       // seed of the fault plan's random choices and of the card serials
   int exit_take_ms = 0;         // a card at the exit is taken: 0 at once, -1 only by take_card(), n after n ms
 
   int baud = 38400;             // line speed at start (9600, 19200, 38400 or 57600); "C26" changes it
@@ -60,6 +58,13 @@ struct Options {
   int card_inside = 0;          // a card in the transport at start: 0 none, 1 magnetic head, 2 IC
                                 // contacts, 3 RF antenna, 4 feeder, 5 printer (the "C32" codes)
   CardMedia card_media;         // what every card drawn carries
+};
+
+// The terminal and the line it is served on.
+struct Options : TerminalOptions {
+  std::string device;           // serve this serial device instead of creating a pseudo-terminal
+  std::string link;             // also make a symlink with this path to the pseudo-terminal
+  std::string trace_path;       // write a timestamped hex trace of both directions here ("-" = stderr)
 
   // Called from the simulator's thread with every block of bytes on the line:
   // from_host true for bytes received, false for bytes sent.
