@@ -3,6 +3,8 @@
 // speed when asked to.
 #include "tolvex_sim/simulator.hpp"
 
+#include <tolvex/trace_line.hpp>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -157,17 +159,9 @@ void Simulator::Impl::trace_bytes(bool from_host, const std::uint8_t *b, std::si
   clock_gettime(CLOCK_REALTIME, &ts);
   std::tm tm{};
   gmtime_r(&ts.tv_sec, &tm);
-  std::string line;
-  char head[64];
-  std::snprintf(head, sizeof head, "%02d:%02d:%02d.%06ld %s", tm.tm_hour, tm.tm_min, tm.tm_sec, ts.tv_nsec / 1000,
-                from_host ? "RX" : "TX");
-  line = head;
-  for (std::size_t i = 0; i < n; ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, " %02X", b[i]);
-    line += hex;
-  }
-  line += '\n';
+  char time[32];
+  std::snprintf(time, sizeof time, "%02d:%02d:%02d.%06ld", tm.tm_hour, tm.tm_min, tm.tm_sec, ts.tv_nsec / 1000);
+  const std::string line = trace_line(time, !from_host, b, n);
   std::fputs(line.c_str(), trace);
   std::fflush(trace);
 }
