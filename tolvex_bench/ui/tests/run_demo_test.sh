@@ -26,6 +26,7 @@ cases=(
 )
 for case in "${cases[@]}"; do
   IFS='|' read -r ending display plays <<<"$case"
+  # shellcheck disable=SC2016  # $1 is the stand-in's own argument
   printf '#!/bin/bash\n[ "$1" = --simulate ] || exit 64\n%s\n' "$ending" >"$work/bench"
   chmod +x "$work/bench"
   out=$(env -u WAYLAND_DISPLAY DISPLAY="$display" TOLVEX_BENCH="$work/bench" TOLVEX_CLI="$work/cli" \
@@ -35,7 +36,7 @@ for case in "${cases[@]}"; do
   case "$out" in *"command-line demo: --sim --script scripts/demo.tvx"*) played=yes ;; esac
   if [ "$played" != "$plays" ] || [ "$status" -ne 0 ]; then
     echo "FAIL: bench '$ending', DISPLAY='$display': demo played $played (expected $plays), status $status"
-    echo "$out" | sed 's/^/  | /'
+    while IFS= read -r line; do echo "  | $line"; done <<<"$out"
     failures=$((failures + 1))
   fi
 done
