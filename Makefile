@@ -1,6 +1,11 @@
 # Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
+# The steps are CMake's presets (CMakePresets.json): `cmake --workflow --preset X`
+# configures, builds and tests as `make X` does.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
+# Workflow presets take no -j: the build and the tests read their parallelism from here.
+export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
+export CTEST_PARALLEL_LEVEL := $(JOBS)
 
 .PHONY: run test build bootstrap asan tsan bench deb fuzz soak windows clean
 
@@ -9,27 +14,22 @@ bootstrap:
 
 build: bootstrap
 	cmake --preset default
-	cmake --build --preset default -j $(JOBS)
+	cmake --build --preset default
 
 run: build
 	@scripts/run-demo
 
-test: build
-	ctest --preset default -j $(JOBS)
+test: bootstrap
+	cmake --workflow --preset default
 
 asan: bootstrap
-	cmake --preset asan
-	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	cmake --workflow --preset asan
 
 tsan: bootstrap
-	cmake --preset tsan
-	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	cmake --workflow --preset tsan
 
 bench: bootstrap
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
+	cmake --workflow --preset release
 	scripts/run-benchmarks
 
 # Debian packages in build/deb: libtolvex1, libtolvex-dev, tolvex-tools, tolvex-bench,
@@ -38,7 +38,7 @@ DEB_PRESET ?= package
 deb: bootstrap
 	@scripts/bootstrap deb
 	cmake --preset $(DEB_PRESET)
-	cmake --build --preset $(DEB_PRESET) -j $(JOBS)
+	cmake --build --preset $(DEB_PRESET)
 	rm -f build/deb/*.deb
 	cpack --config build/$(DEB_PRESET)/CPackConfig.cmake -B build/deb
 	@ls -1 build/deb/*.deb
@@ -47,15 +47,13 @@ deb: bootstrap
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/bootstrap fuzz
-	cmake --preset fuzz
-	cmake --build --preset fuzz -j $(JOBS)
-	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) cmake --workflow --preset fuzz
 
 # Long run of the library against the simulated terminal with faults and unplugs
 # (SOAK_COMMANDS shrinks it).
 soak: bootstrap
 	cmake --preset default
-	cmake --build --preset default -j $(JOBS) --target tolvex_soak
+	cmake --build --preset default --target tolvex_soak
 	build/default/benchmarks/tolvex_soak
 
 # tolvex.dll and tolvex_cli.exe for 64-bit and 32-bit Windows, cross-built with mingw-w64,
@@ -64,13 +62,9 @@ soak: bootstrap
 windows: bootstrap
 	@scripts/bootstrap windows
 	cmake --preset default
-	cmake --build --preset default -j $(JOBS) --target tolvex_sim tolvex_cli
-	cmake --preset windows
-	cmake --build --preset windows -j $(JOBS)
-	ctest --preset windows -j $(JOBS)
-	cmake --preset windows32
-	cmake --build --preset windows32 -j $(JOBS)
-	ctest --preset windows32 -j $(JOBS)
+	cmake --build --preset default --target tolvex_sim tolvex_cli
+	cmake --workflow --preset windows
+	cmake --workflow --preset windows32
 	scripts/package-windows
 
 clean:

@@ -1,9 +1,10 @@
 # libFuzzer targets (TOLVEX_BUILD_FUZZERS, the `fuzz` preset, `make fuzz`).
 #
 # Included before the project's subdirectories: every target is then compiled with
-# coverage instrumentation for libFuzzer and with AddressSanitizer and
-# UndefinedBehaviorSanitizer, so the code a fuzzer reaches through a library is
-# instrumented as well as the fuzzer's own sources.
+# coverage instrumentation for libFuzzer, and with the sanitizers of TOLVEX_SANITIZE
+# (cmake/TolvexSanitizers.cmake; AddressSanitizer and UndefinedBehaviorSanitizer unless
+# told otherwise), so the code a fuzzer reaches through a library is instrumented as well
+# as the fuzzer's own sources.
 #
 #   tolvex_add_fuzzer(<name> SOURCES <files...> LIBRARIES <targets...> CORPUS <dir>)
 #
@@ -16,9 +17,7 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
                       "the compiler is ${CMAKE_CXX_COMPILER_ID}")
 endif()
 
-set(TOLVEX_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-add_compile_options(-fsanitize=fuzzer-no-link ${TOLVEX_FUZZ_SANITIZERS})
-add_link_options(${TOLVEX_FUZZ_SANITIZERS})
+add_compile_options(-fsanitize=fuzzer-no-link)
 
 enable_testing()
 
@@ -35,7 +34,6 @@ function(tolvex_add_fuzzer name)
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-  tolvex_warnings(${name})
   add_dependencies(tolvex_fuzzers ${name})
 
   add_test(NAME fuzz.${name}

@@ -1,6 +1,13 @@
 #include "demo_mode.hpp"
 
+#include <QComboBox>
+#include <QPushButton>
+
 #include <cstdlib>
+
+#include "my_tab_ctrl.hpp"
+#include "setting_page.hpp"
+#include "tolvex_bench_dlg.hpp"
 
 #if TOLVEX_BENCH_WITH_SIM
 #include <tolvex_sim/simulator.hpp>
@@ -41,6 +48,15 @@ std::string DemoTerminal::path() const {
   if (impl_->sim) return impl_->sim->path();
 #endif
   return {};
+}
+
+void open_demo_port(CTolvexBenchDlg &dialog) {
+  CSetting *setting = dialog.tab_ctrl()->setting_page();
+  auto *port = setting->findChild<QComboBox *>(QStringLiteral("comboPort"));
+  auto *open = setting->findChild<QPushButton *>(QStringLiteral("buttonPortOpen"));
+  if (port == nullptr || open == nullptr) return;
+  port->setCurrentIndex(0);
+  open->click();
 }
 
 }  // namespace tolvex::bench::ui

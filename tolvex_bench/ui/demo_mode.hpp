@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+class CTolvexBenchDlg;
+
 namespace tolvex::bench::ui {
 
 class DemoTerminal {
@@ -22,5 +24,10 @@ class DemoTerminal {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Opens " COM 1" through the Setting page's "Port Open", the step an engineer takes
+// first, so that the simulated terminal answers the first command. A port that does not
+// open is reported as "Port Open" reports it.
+void open_demo_port(CTolvexBenchDlg &dialog);
 
 }  // namespace tolvex::bench::ui

@@ -21,8 +21,8 @@ const char kUsage[] =
     "\n"
     "Bench for commissioning and testing card terminals on a serial line.\n"
     "\n"
-    "  --simulate          run against a simulated terminal inside the program; \" COM 1\"\n"
-    "                      of the Setting page opens it\n"
+    "  --simulate          run against a simulated terminal inside the program, on\n"
+    "                      \" COM 1\" of the Setting page, which is opened at the start\n"
     "  --screenshot PATH   open the port, run \"Model\" once, save a picture of the\n"
     "                      window as PATH (PNG) and quit; messages go to standard\n"
     "                      error and make the exit status 1\n"
@@ -106,15 +106,20 @@ class CTolvexBenchApp final : public QApplication {
   }
   ~CTolvexBenchApp() override { tolvex::bench::ui::remove_library_message_relay(); }
 
-  int run(const std::string &screenshot, const std::string &tab) {
+  int run(bool simulate, const std::string &screenshot, const std::string &tab) {
     CTolvexBenchDlg dialog;
     if (!tab.empty() && !show_tab(dialog, QString::fromStdString(tab))) return 2;
     StderrMessages quiet;
+    if (!screenshot.empty()) tolvex::bench::ui::set_message_service(&quiet);
+    // The simulated terminal is there from the start: its port opens once the window is up.
+    if (simulate) QTimer::singleShot(0, &dialog, [&dialog] { tolvex::bench::ui::open_demo_port(dialog); });
     if (!screenshot.empty()) {
-      tolvex::bench::ui::set_message_service(&quiet);
-      QTimer::singleShot(0, &dialog, [&dialog, &quiet, screenshot, tab] {
-        // Open " COM 1" as the Setting page does, show one report, picture the window.
-        if (auto *open = dialog.findChild<QPushButton *>(QStringLiteral("buttonPortOpen"))) open->click();
+      QTimer::singleShot(0, &dialog, [&dialog, &quiet, simulate, screenshot, tab] {
+        // Open " COM 1" as the Setting page does (already open when simulated), show one
+        // report, picture the window.
+        if (!simulate) {
+          if (auto *open = dialog.findChild<QPushButton *>(QStringLiteral("buttonPortOpen"))) open->click();
+        }
         if (auto *button = dialog.findChild<QPushButton *>(QStringLiteral("buttonModel"))) button->click();
         if (!tab.empty()) show_tab(dialog, QString::fromStdString(tab));
         const bool saved = dialog.grab().save(QString::fromStdString(screenshot), "PNG");
@@ -154,7 +159,7 @@ int main(int argc, char **argv) {
   int status = 0;
   {
     CTolvexBenchApp app(argc, argv);
-    status = app.run(options.screenshot, options.tab);
+    status = app.run(options.simulate, options.screenshot, options.tab);
   }
   // The simulated terminal goes away with the program: let go of its line first.
   if (options.simulate) DisablePort();
