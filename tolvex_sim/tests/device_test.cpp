@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+
+#include <tolvex/protocol.hpp>
 
 #include "device.hpp"
 
@@ -443,12 +446,6 @@ namespace {
 // Every command with random data of any length, with the card in every place: each
 // answers with success or a terminal error code, and a reply that fits one frame.
 TEST(Robustness, EveryCommandTakesAnyData) {
-  static const char *const codes[] = {
-      "C11", "C12", "C13", "C14", "C15", "C16", "C17", "C21", "C22", "C23", "C24", "C25", "C26", "C27", "C28",
-      "C31", "C32", "C33", "T33", "C34", "C36", "C37", "C39", "C40", "C42", "C43", "C48", "C60", "M31", "M33",
-      "M34", "M35", "M36", "M37", "M51", "I21", "I22", "I25", "I26", "I27", "R31", "R32", "R33", "R34", "R36",
-      "R37", "R41", "R42", "R43", "R44", "R51", "R52", "R53", "R54", "R55", "R56", "R61", "R62", "R71", "R72",
-      "R73", "U31", "U32", "U33", "U41", "S10", "S11", "S12", "S16", "S17", "S19", "P10", "P20", "Z01"};
   std::mt19937 rng(4242);
   std::uniform_int_distribution<int> byte(0, 255);
   TerminalOptions c;
@@ -466,7 +463,8 @@ TEST(Robustness, EveryCommandTakesAnyData) {
       }
       if (pos == Bytes{0, 2}) t.run("I21");
       t.run("I25");
-      for (const char *code : codes) {
+      for (const CommandInfo &row : kCommands) {
+        const std::string code(row.code);
         // Mostly short data (where the real layouts are), sometimes up to a full frame;
         // small values in the first bytes so sector, block and length fields hit home.
         const int kind = byte(rng);
@@ -480,7 +478,7 @@ TEST(Robustness, EveryCommandTakesAnyData) {
         }
         const DeviceReply r = t.run(code, d);
         EXPECT_TRUE(r.status == 0 || (r.status >= 0x2001 && r.status <= 0x2400)) << code << " " << r.status;
-        EXPECT_LE(r.data.size(), 987u) << code;
+        EXPECT_LE(r.data.size(), kResponseMax) << code;
         t.now += std::chrono::milliseconds(5);
       }
     }

@@ -136,9 +136,11 @@ TEST(WineExports, OrdinalsAndNamesResolveToTheSameFunction) {
   HMODULE dll = ::GetModuleHandleA("tolvex.dll");
   ASSERT_NE(dll, nullptr);
   int rows = 0;
+  int highest = 0;
 #define TOLVEX_EXPORT(ordinal, name, args, code, purpose)                                              \
   {                                                                                                    \
     ++rows;                                                                                            \
+    highest = ordinal > highest ? ordinal : highest;                                                   \
     const FARPROC by_ordinal = ::GetProcAddress(dll, MAKEINTRESOURCEA(ordinal));                       \
     EXPECT_NE(by_ordinal, nullptr) << #name;                                                           \
     EXPECT_EQ(by_ordinal, ::GetProcAddress(dll, #name)) << #name << " @" << ordinal;                   \
@@ -148,7 +150,9 @@ TEST(WineExports, OrdinalsAndNamesResolveToTheSameFunction) {
 #include "export_table.inc"
 #undef TOLVEX_EXPORT
 #undef TOLVEX_EXTRA
-  EXPECT_EQ(rows, 72);
+  // Every row was visited, numbered 1 to rows without a gap.
+  EXPECT_GT(rows, 0);
+  EXPECT_EQ(highest, rows);
 }
 
 }  // namespace

@@ -34,9 +34,10 @@ TEST(CommandTable, EveryExportOnceWithItsRole) {
     EXPECT_FALSE(c.purpose.empty()) << c.name;
     ASSERT_NE(c.invoke, nullptr);
   }
-  EXPECT_EQ(ordinals.size(), 72u);
+  // Every numbered export has a command, and the ordinals run from 1 without a gap.
+  ASSERT_FALSE(ordinals.empty());
   EXPECT_EQ(*ordinals.begin(), 1);
-  EXPECT_EQ(*ordinals.rbegin(), 72);
+  EXPECT_EQ(*ordinals.rbegin(), static_cast<int>(ordinals.size()));
   for (const char *refused : {"EnablePort", "DisablePort", "chk_res", "exe_stop"}) {
     ASSERT_NE(find_command(refused), nullptr);
     EXPECT_EQ(find_command(refused)->role, Role::Refused) << refused;
