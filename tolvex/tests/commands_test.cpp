@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "command_exports.hpp"
 #include "pty_peer.hpp"
 
 namespace tolvex::test {
@@ -168,13 +169,7 @@ const std::vector<Row> &rows() {
 // and every row calls such an export. Exports without a code (port, exchange and
 // library functions) are tested elsewhere.
 TEST(CommandRows, EveryCommandExportHasARow) {
-  std::set<std::string> exports;
-#define TOLVEX_EXPORT(ordinal, name, args, code, purpose) \
-  if (std::string_view(code) != "") exports.insert(#name);
-#define TOLVEX_EXTRA(name, purpose)
-#include "../src/export_table.inc"
-#undef TOLVEX_EXPORT
-#undef TOLVEX_EXTRA
+  const std::set<std::string> exports = test::command_exports();
   ASSERT_FALSE(exports.empty());
   std::set<std::string> called;
   for (const Row &row : rows()) {

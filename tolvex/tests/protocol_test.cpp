@@ -11,6 +11,8 @@
 #include "tolvex/protocol.hpp"
 #include "tolvex/tolvex.h"
 
+#include "command_exports.hpp"
+
 namespace tolvex {
 namespace {
 
@@ -33,13 +35,7 @@ TEST(Protocol, HeaderNotesAgreeWithTheCommandTable) {
     noted.insert(function);
   }
   // Every command function has such a note, but the two whose notes name several codes.
-  std::set<std::string> commands;
-#define TOLVEX_EXPORT(ordinal, name, args, code, purpose) \
-  if (std::string_view(code) != "") commands.insert(#name);
-#define TOLVEX_EXTRA(name, purpose)
-#include "export_table.inc"
-#undef TOLVEX_EXPORT
-#undef TOLVEX_EXTRA
+  std::set<std::string> commands = test::command_exports();
   commands.erase("ms_wt");
   commands.erase("ms_all_wt");
   EXPECT_EQ(noted, commands);
