@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "exchange_engine.hpp"
-#include "serial_transport.hpp"
+#include "port_transport.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,7 +45,7 @@ class IoWait {
 
   // Includes the port in the waiting while it is open and not hung up, for room to
   // write too when writable. Called by the I/O thread under the port's lock.
-  void watch(SerialTransport &port, bool writable);
+  void watch(PortTransport &port, bool writable);
   // Leaves the port out before it closes.
   void forget_port();
   // True while a port is included.

@@ -53,7 +53,8 @@ void IoWait::arm_timer(Clock::time_point at, Clock::time_point now) {
   ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
 }
 
-void IoWait::watch(SerialTransport &port, bool writable) {
+void IoWait::watch(PortTransport &line, bool writable) {
+  SerialTransport &port = line.serial();
   port_ = &port;
   port_event_ = port.read_event(port_ready_);
   write_event_ = writable ? port.write_event() : nullptr;

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "messages.hpp"
+#include "network_address.hpp"
 #include "tolvex/tolvex.h"
 
 namespace tolvex {
@@ -81,8 +82,16 @@ PortsConfig parse_ports_config(std::string_view text) {
     const std::optional<unsigned> n = com_number(name.c_str());
     if (!n) {
       config.problems.push_back(where + "\"" + name + "\" is not a port name COMn");
+    } else if (is_network_port(device)) {
+      std::string why;
+      if (!parse_network_port(device, why)) {
+        config.problems.push_back(where + why);
+      } else if (!config.devices.emplace(*n, device).second) {
+        config.problems.push_back(where + name + " is already assigned on an earlier line");
+      }
     } else if (device.empty() || device.front() != '/') {
-      config.problems.push_back(where + "device \"" + device + "\" is not an absolute path");
+      config.problems.push_back(where + "device \"" + device +
+                                "\" is not an absolute path, socket://HOST:PORT or rfc2217://HOST:PORT");
     } else if (!config.devices.emplace(*n, device).second) {
       config.problems.push_back(where + name + " is already assigned on an earlier line");
     }
@@ -119,7 +128,7 @@ std::optional<ResolvedPort> resolve_port(const char *name) {
   if (!com_number(name)) return std::nullopt;
   return ResolvedPort{std::string("\\\\.\\") + name, PortSource::fallback};
 #else
-  if (name[0] == '/') return ResolvedPort{name, PortSource::path};
+  if (name[0] == '/' || is_network_port(name)) return ResolvedPort{name, PortSource::path};
   const std::optional<unsigned> n = com_number(name);
   if (!n) return std::nullopt;
 

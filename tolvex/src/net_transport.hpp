@@ -1,0 +1,61 @@
+// A terminal reached over TCP: "socket://HOST:PORT" carries the line's bytes as they are,
+// "rfc2217://HOST:PORT" speaks Telnet with the COM port control option and sets the far
+// port's line as the serial port would. Connecting waits at most 3 s; reads and writes
+// never wait. The far side closing or resetting the connection is a hang-up.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network_address.hpp"
+#include "socket_shim.hpp"
+#include "telnet_codec.hpp"
+#include "transport.hpp"
+
+namespace tolvex {
+
+class NetTransport : public Transport {
+ public:
+  NetTransport() = default;
+  ~NetTransport() override { close(); }
+  NetTransport(const NetTransport &) = delete;
+  NetTransport &operator=(const NetTransport &) = delete;
+
+  bool open(const std::string &path, const LineSettings &settings, std::string &error) override;
+  void close() override;
+  bool is_open() const override { return socket_ != net::kNoSocket; }
+  long write(const std::uint8_t *bytes, std::size_t n) override;
+  bool output_empty() override;
+  long read(std::uint8_t *buffer, std::size_t max) override;
+  int readable_fd() const override;
+  bool hung_up() const override { return hung_up_; }
+  void set_hung_up() override { hung_up_ = true; }
+
+  net::SocketHandle socket() const { return socket_; }
+
+  // How long connecting, and then setting up the far port, may take each.
+  static constexpr std::chrono::milliseconds kConnectTimeout{3000};
+
+ private:
+  bool fail(std::string &error, const std::string &text);
+  bool connect_to(const NetworkAddress &address, std::string &error);
+  bool set_up_port(const LineSettings &settings, std::string &error);
+  // Hands what is queued to the socket; false when the connection is gone.
+  bool flush_pending();
+  // Reads, through the codec when Telnet is spoken; -1 gone, else the data bytes count.
+  long receive_into(std::uint8_t *buffer, std::size_t max);
+
+  net::SocketHandle socket_ = net::kNoSocket;
+  bool telnet_ = false;
+  bool hung_up_ = false;
+  std::string where_;  // "HOST:PORT" for messages
+  TelnetCodec codec_;
+  std::vector<std::uint8_t> pending_;  // encoded bytes not yet taken by the socket
+  std::vector<std::uint8_t> data_;     // decoded data of one read
+  std::vector<std::uint8_t> replies_;  // Telnet answers of one read
+};
+
+}  // namespace tolvex
