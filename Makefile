@@ -15,6 +15,7 @@ run: build
 	@scripts/run-demo
 
 test: build
+	@scripts/bootstrap test
 	ctest --preset default -j $(JOBS)
 
 asan: bootstrap

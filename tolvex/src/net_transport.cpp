@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -72,13 +73,21 @@ bool NetTransport::open(const std::string &path, const LineSettings &s, std::str
   if (!net::sockets_ready()) return fail(error, "sockets are not available");
   const bool bracket = address->host.find(':') != std::string::npos;
   where_ = (bracket ? "[" + address->host + "]" : address->host) + ":" + std::to_string(address->port);
-  if (!connect_to(*address, error)) return false;
-  telnet_ = address->kind == NetworkAddress::Kind::rfc2217;
-  codec_ = TelnetCodec();
-  pending_.clear();
-  hung_up_ = false;
-  if (telnet_ && !set_up_port(s, error)) return false;
-  return true;
+  // A device server that serves one connection at a time may still be ending the last
+  // one (a port closed and opened again at once): it then closes the new connection
+  // before the far port is set up, and connecting again a little later succeeds.
+  const Clock::time_point give_up = Clock::now() + kConnectTimeout;
+  for (;;) {
+    if (!connect_to(*address, error)) return false;
+    telnet_ = address->kind == NetworkAddress::Kind::rfc2217;
+    codec_ = TelnetCodec();
+    pending_.clear();
+    hung_up_ = false;
+    closed_by_server_ = false;
+    if (!telnet_ || set_up_port(s, error)) return true;
+    if (!closed_by_server_ || Clock::now() + kRetryPause >= give_up) return false;
+    std::this_thread::sleep_for(kRetryPause);
+  }
 }
 
 bool NetTransport::connect_to(const NetworkAddress &a, std::string &error) {
@@ -156,16 +165,23 @@ bool NetTransport::set_up_port(const LineSettings &s, std::string &error) {
   const auto await = [&](const auto &done, const char *what) {
     std::uint8_t buffer[512];
     while (!done()) {
-      if (!flush_pending()) return fail(error, who + ": connection closed by the server " + what);
+      if (!flush_pending()) {
+        closed_by_server_ = true;
+        return fail(error, who + ": connection closed by the server " + what);
+      }
       const int ready = net::wait_socket(socket_, !pending_.empty(), ms_left(deadline));
       if (ready == 0) return fail(error, who + ": no answer " + what + " within 3 s");
       if (ready < 0) return fail(error, who + ": " + net::error_text(net::last_error()));
       if (!pending_.empty()) continue;
       const long n = net::recv_some(socket_, buffer, sizeof buffer);
-      if (n == 0) return fail(error, who + ": connection closed by the server " + what);
+      if (n == 0) {
+        closed_by_server_ = true;
+        return fail(error, who + ": connection closed by the server " + what);
+      }
       if (n < 0) {
         const int e = net::last_error();
         if (net::would_block(e)) continue;
+        closed_by_server_ = net::connection_lost(e);
         return fail(error, who + ": " + net::error_text(e) + " " + what);
       }
       data_.clear();

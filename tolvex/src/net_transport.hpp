@@ -38,6 +38,8 @@ class NetTransport : public Transport {
 
   // How long connecting, and then setting up the far port, may take each.
   static constexpr std::chrono::milliseconds kConnectTimeout{3000};
+  // The pause before connecting again to a server that closed the connection early.
+  static constexpr std::chrono::milliseconds kRetryPause{100};
 
  private:
   bool fail(std::string &error, const std::string &text);
@@ -51,6 +53,7 @@ class NetTransport : public Transport {
   net::SocketHandle socket_ = net::kNoSocket;
   bool telnet_ = false;
   bool hung_up_ = false;
+  bool closed_by_server_ = false;  // the last set-up ended by the server closing or resetting
   std::string where_;  // "HOST:PORT" for messages
   TelnetCodec codec_;
   std::vector<std::uint8_t> pending_;  // encoded bytes not yet taken by the socket
