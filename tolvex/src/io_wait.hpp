@@ -70,6 +70,7 @@ class IoWait {
   HANDLE timer_ = nullptr;
   HANDLE thread_ended_ = nullptr;
   SerialTransport *port_ = nullptr;
+  NetTransport *network_ = nullptr;  // instead of port_ for a terminal on the network
   HANDLE port_event_ = nullptr;   // the port's pending event wait
   HANDLE write_event_ = nullptr;  // the port's pending write, while room to write is awaited
   bool port_ready_ = false;       // bytes or a failure already waiting: no sleep

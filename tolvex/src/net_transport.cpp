@@ -226,7 +226,34 @@ bool NetTransport::set_up_port(const LineSettings &s, std::string &error) {
   return true;
 }
 
+#ifdef _WIN32
+HANDLE NetTransport::wait_event(bool &ready) {
+  ready = false;
+  if (socket_ == net::kNoSocket || hung_up_) return nullptr;
+  if (event_ == nullptr) {
+    event_ = ::WSACreateEvent();
+    if (event_ == WSA_INVALID_EVENT) {
+      event_ = nullptr;
+      ready = true;  // no event to sleep on: the socket is polled by each wake-up instead
+      return nullptr;
+    }
+    ::WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CLOSE);
+  }
+  // Collecting the events resets the event; what they say is acted on at once.
+  WSANETWORKEVENTS happened{};
+  if (::WSAEnumNetworkEvents(socket_, event_, &happened) == 0 && happened.lNetworkEvents != 0) ready = true;
+  return event_;
+}
+#endif
+
 void NetTransport::close() {
+#ifdef _WIN32
+  if (event_ != nullptr) {
+    if (socket_ != net::kNoSocket) ::WSAEventSelect(socket_, nullptr, 0);
+    ::WSACloseEvent(event_);
+    event_ = nullptr;
+  }
+#endif
   if (socket_ == net::kNoSocket) return;
   net::close_socket(socket_);
   socket_ = net::kNoSocket;

@@ -35,6 +35,12 @@ class NetTransport : public Transport {
   void set_hung_up() override { hung_up_ = true; }
 
   net::SocketHandle socket() const { return socket_; }
+#ifdef _WIN32
+  // For the I/O thread's wait, under the port's lock: the event signalled when bytes
+  // arrive, room to write returns or the far side closes; ready is set when one of
+  // those has happened already. Null when there is nothing to wait for.
+  HANDLE wait_event(bool &ready);
+#endif
 
   // How long connecting, and then setting up the far port, may take each.
   static constexpr std::chrono::milliseconds kConnectTimeout{3000};
@@ -59,6 +65,9 @@ class NetTransport : public Transport {
   std::vector<std::uint8_t> pending_;  // encoded bytes not yet taken by the socket
   std::vector<std::uint8_t> data_;     // decoded data of one read
   std::vector<std::uint8_t> replies_;  // Telnet answers of one read
+#ifdef _WIN32
+  HANDLE event_ = nullptr;  // the socket's network events (WSAEventSelect)
+#endif
 };
 
 }  // namespace tolvex
