@@ -124,8 +124,9 @@ int main(int argc, char **argv) {
   app.add_option("--listen", listen,
                  "Also serve the terminal over raw TCP on HOST:PORT (HOST a name, an IPv4 address or [IPv6]; PORT 0 "
                  "picks a free one), for socket://HOST:PORT. One client at a time: a second connection is closed "
-                 "while the first lasts; a client that goes away leaves the terminal as it is. No authentication "
-                 "or encryption: listen on trusted networks only");
+                 "while the first lasts; a client that goes away leaves the terminal as it is. The TCP side then "
+                 "reads the pseudo-terminal: open one or the other. No authentication or encryption: listen on "
+                 "trusted networks only");
   app.add_flag("--trace", trace, "Write every byte in each direction, timestamped (UTC), in hex to standard error");
   app.add_option("--trace-file", trace_file, "Write the trace to this file instead (appends)");
   app.add_flag("--instant", o.instant, "Answer as fast as possible: no byte pacing, no mechanical times");
