@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
   tolvex_set_completion_handler(&on_completion, nullptr);
 
   Simulator pty(argv[1], {"--instant"}, 1);
-  Simulator tcp(argv[1], {"--instant", "--listen", "127.0.0.1:0"}, 2);
+  Simulator tcp(argv[1], {"--instant", "--listen", "127.0.0.1:0"}, 1);
   if (pty.port.empty() || tcp.port.rfind("socket://", 0) != 0) {
     std::fprintf(stderr, "tolvex_net_bench: the simulators did not start\n");
     return 1;

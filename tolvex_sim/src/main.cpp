@@ -11,7 +11,6 @@
 
 #include "tolvex/protocol.hpp"
 #include "tolvex_sim/simulator.hpp"
-#include "tolvex_sim/tcp_listener.hpp"
 
 namespace {
 
@@ -104,8 +103,8 @@ int main(int argc, char **argv) {
       "answers the status list: the conditions that hold now (jam 0x2004, no cartridge 0x2113/0x2114/0x2115, "
       "empty 0x2105/0x2106/0x2104, near-empty 0x2107/0x2108, full 0x2111/0x2112, capture box full 0x2109), "
       "empty when all is well; \"C15\" answers the error list: the last eight errors reported, cleared by "
-      "\"C42\". With --listen it also serves the terminal over raw TCP, one client at a time, and prints "
-      "the address listened on (socket://HOST:PORT) as a second line."};
+      "\"C42\". With --listen it serves the terminal over raw TCP instead, one client at a time, and prints "
+      "the address listened on as socket://HOST:PORT."};
   tolvex::sim::Options o;
   o.instant = false;
   std::vector<std::string> faults;
@@ -120,13 +119,12 @@ int main(int argc, char **argv) {
                                        "instead of creating a pseudo-terminal");
   app.add_option("--link", o.link, "Also make a symbolic link with this path to the pseudo-terminal "
                                    "(e.g. for TOLVEX_COM1); removed at exit");
-  std::string listen;
-  app.add_option("--listen", listen,
-                 "Also serve the terminal over raw TCP on HOST:PORT (HOST a name, an IPv4 address or [IPv6]; PORT 0 "
-                 "picks a free one), for socket://HOST:PORT. One client at a time: a second connection is closed "
-                 "while the first lasts; a client that goes away leaves the terminal as it is. The TCP side then "
-                 "reads the pseudo-terminal: open one or the other. No authentication or encryption: listen on "
-                 "trusted networks only");
+  app.add_option("--listen", o.listen,
+                 "Serve the terminal over raw TCP on HOST:PORT instead of a pseudo-terminal (HOST a name, an IPv4 "
+                 "address or [IPv6]; PORT 0 picks a free one), for socket://HOST:PORT. One client at a time: a "
+                 "second connection is closed while the first lasts; a client that goes away leaves the terminal "
+                 "as it is. No authentication or encryption: listen on trusted networks only")
+      ->excludes("--device");
   app.add_flag("--trace", trace, "Write every byte in each direction, timestamped (UTC), in hex to standard error");
   app.add_option("--trace-file", trace_file, "Write the trace to this file instead (appends)");
   app.add_flag("--instant", o.instant, "Answer as fast as possible: no byte pacing, no mechanical times");
@@ -237,16 +235,6 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::cout << sim.path() << std::endl;
-  tolvex::sim::TcpListener listener(sim.path());
-  if (!listen.empty()) {
-    if (!listener.start(listen, &err)) {
-      std::cerr << "tolvex_sim: " << err << "\n";
-      sim.stop();
-      return 1;
-    }
-    const std::string host = listen.substr(0, listen.rfind(':'));
-    std::cout << "socket://" << host << ":" << listener.port() << std::endl;
-  }
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
@@ -264,7 +252,6 @@ int main(int argc, char **argv) {
     }
     break;
   }
-  listener.stop();
   sim.stop();
   std::cerr << "tolvex_sim: stopped\n";
   return 0;

@@ -1,5 +1,5 @@
 // The simulated terminal as a library: serves the terminal's protocol on a
-// pseudo-terminal (or a real serial device) from a thread of its own.
+// pseudo-terminal (or a real serial device, or raw TCP) from a thread of its own.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,8 @@ struct Options {
   std::uint32_t seed = 1;       // seed of the fault plan's random choices
   std::string device;           // serve this serial device instead of creating a pseudo-terminal
   std::string link;             // also make a symlink with this path to the pseudo-terminal
+  std::string listen;           // serve raw TCP on "HOST:PORT" instead (PORT 0: a free one), one
+                                // client at a time; path() is then "socket://HOST:PORT"
   std::string trace_path;       // write a timestamped hex trace of both directions here ("-" = stderr)
   int exit_take_ms = 0;         // a card at the exit is taken: 0 at once, -1 only by take_card(), n after n ms
 
