@@ -20,6 +20,7 @@ run: build
 	@scripts/run-demo
 
 test: bootstrap
+	@scripts/bootstrap test
 	cmake --workflow --preset default
 
 asan: bootstrap

@@ -13,7 +13,7 @@
 #include "exchange_engine.hpp"
 #include "exchange_link.hpp"
 #include "io_wait.hpp"
-#include "serial_transport.hpp"
+#include "port_transport.hpp"
 
 namespace tolvex {
 
@@ -73,7 +73,7 @@ class Channel {
   // Guards the transport, the engine and link, the command handed to the I/O thread and
   // the thread's state. Never held while a handler of the host runs.
   std::mutex lock_;
-  SerialTransport transport_;
+  PortTransport transport_;
   ExchangeEngine engine_;
   ExchangeLink link_{engine_, transport_};
   LineSettings settings_;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "exchange_engine.hpp"
-#include "serial_transport.hpp"
+#include "port_transport.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,7 +45,7 @@ class IoWait {
 
   // Includes the port in the waiting while it is open and not hung up, for room to
   // write too when writable. Called by the I/O thread under the port's lock.
-  void watch(SerialTransport &port, bool writable);
+  void watch(PortTransport &port, bool writable);
   // Leaves the port out before it closes.
   void forget_port();
   // True while a port is included.
@@ -70,6 +70,7 @@ class IoWait {
   HANDLE timer_ = nullptr;
   HANDLE thread_ended_ = nullptr;
   SerialTransport *port_ = nullptr;
+  NetTransport *network_ = nullptr;  // instead of port_ for a terminal on the network
   HANDLE port_event_ = nullptr;   // the port's pending event wait
   HANDLE write_event_ = nullptr;  // the port's pending write, while room to write is awaited
   bool port_ready_ = false;       // bytes or a failure already waiting: no sleep

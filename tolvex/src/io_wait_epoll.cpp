@@ -92,7 +92,7 @@ void IoWait::arm_timer(Clock::time_point at, Clock::time_point) {
   ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
-void IoWait::watch(SerialTransport &port, bool writable) {
+void IoWait::watch(PortTransport &port, bool writable) {
   const int fd = port.is_open() && !port.hung_up() ? port.readable_fd() : -1;
   const std::uint32_t events = EPOLLIN | (writable ? EPOLLOUT : 0u);
   if (fd == watched_fd_ && (fd < 0 || events == watched_events_)) return;

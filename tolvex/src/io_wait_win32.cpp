@@ -53,7 +53,17 @@ void IoWait::arm_timer(Clock::time_point at, Clock::time_point now) {
   ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
 }
 
-void IoWait::watch(SerialTransport &port, bool writable) {
+void IoWait::watch(PortTransport &line, bool writable) {
+  if (line.is_network()) {
+    // One event stands for bytes, room to write and the far side's end alike.
+    port_ = nullptr;
+    network_ = &line.network();
+    port_event_ = network_->wait_event(port_ready_);
+    write_event_ = nullptr;
+    return;
+  }
+  network_ = nullptr;
+  SerialTransport &port = line.serial();
   port_ = &port;
   port_event_ = port.read_event(port_ready_);
   write_event_ = writable ? port.write_event() : nullptr;
@@ -61,6 +71,7 @@ void IoWait::watch(SerialTransport &port, bool writable) {
 
 void IoWait::forget_port() {
   port_ = nullptr;
+  network_ = nullptr;
   port_event_ = write_event_ = nullptr;
   port_ready_ = false;
 }
@@ -97,10 +108,11 @@ IoWait::Woken IoWait::wait(Clock::time_point deadline, Clock::time_point now) {
 
 IoWait::PortEvents IoWait::port_events(const Woken &woken) {
   PortEvents e;
-  if (!woken.port || port_ == nullptr) return e;
-  // The bytes that came (or the failure met) are collected by the next read.
+  if (!woken.port || (port_ == nullptr && network_ == nullptr)) return e;
+  // The bytes that came (or the failure met, or the far side's end) are collected by
+  // the next read.
   e.readable = true;
-  e.gone = port_->broken();
+  e.gone = port_ != nullptr && port_->broken();
   return e;
 }
 

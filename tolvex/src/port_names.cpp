@@ -8,6 +8,7 @@
 #include <set>
 
 #include "messages.hpp"
+#include "network_address.hpp"
 #include "tolvex/tolvex.h"
 
 namespace tolvex {
@@ -26,7 +27,6 @@ const char *non_empty_env(const char *variable) {
   return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
-#ifndef _WIN32
 // Reads the file whole; empty when it is missing or unreadable (no file means no lines).
 // Anything beyond 1 MiB is not a hand-written port list and is left unread.
 std::string read_small_file(const std::string &path) {
@@ -55,6 +55,13 @@ void report_once(const std::string &path, const std::vector<std::string> &proble
   }
 }
 
+// What a ports.conf line may name: the platform's device paths, or a network port.
+#ifdef _WIN32
+constexpr const char *kDeviceForms = "\\\\.\\NAME, socket://HOST:PORT or rfc2217://HOST:PORT";
+bool is_device_path(const std::string &device) { return device.rfind("\\\\.\\", 0) == 0; }
+#else
+constexpr const char *kDeviceForms = "an absolute path, socket://HOST:PORT or rfc2217://HOST:PORT";
+bool is_device_path(const std::string &device) { return !device.empty() && device.front() == '/'; }
 #endif
 
 }  // namespace
@@ -81,8 +88,15 @@ PortsConfig parse_ports_config(std::string_view text) {
     const std::optional<unsigned> n = com_number(name.c_str());
     if (!n) {
       config.problems.push_back(where + "\"" + name + "\" is not a port name COMn");
-    } else if (device.empty() || device.front() != '/') {
-      config.problems.push_back(where + "device \"" + device + "\" is not an absolute path");
+    } else if (is_network_port(device)) {
+      std::string why;
+      if (!parse_network_port(device, why)) {
+        config.problems.push_back(where + why);
+      } else if (!config.devices.emplace(*n, device).second) {
+        config.problems.push_back(where + name + " is already assigned on an earlier line");
+      }
+    } else if (!is_device_path(device)) {
+      config.problems.push_back(where + "device \"" + device + "\" is not " + kDeviceForms);
     } else if (!config.devices.emplace(*n, device).second) {
       config.problems.push_back(where + name + " is already assigned on an earlier line");
     }
@@ -91,6 +105,10 @@ PortsConfig parse_ports_config(std::string_view text) {
 }
 
 std::string ports_config_path() {
+#ifdef _WIN32
+  if (const char *appdata = non_empty_env("APPDATA")) return std::string(appdata) + "\\tolvex\\ports.conf";
+  return {};
+#endif
   if (const char *xdg = non_empty_env("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
     return std::string(xdg) + "/tolvex/ports.conf";
   }
@@ -115,11 +133,10 @@ std::optional<ResolvedPort> resolve_port(const char *name) {
 #ifdef _WIN32
   // The system names its ports itself: "COMn" opens \\.\COMn, the form that reaches COM10
   // and above too, and a name already in that form is used as it stands.
-  if (std::strncmp(name, "\\\\.\\", 4) == 0) return ResolvedPort{name, PortSource::path};
-  if (!com_number(name)) return std::nullopt;
-  return ResolvedPort{std::string("\\\\.\\") + name, PortSource::fallback};
+  if (std::strncmp(name, "\\\\.\\", 4) == 0 || is_network_port(name)) return ResolvedPort{name, PortSource::path};
 #else
-  if (name[0] == '/') return ResolvedPort{name, PortSource::path};
+  if (name[0] == '/' || is_network_port(name)) return ResolvedPort{name, PortSource::path};
+#endif
   const std::optional<unsigned> n = com_number(name);
   if (!n) return std::nullopt;
 
@@ -133,6 +150,9 @@ std::optional<ResolvedPort> resolve_port(const char *name) {
       return ResolvedPort{it->second, PortSource::config};
     }
   }
+#ifdef _WIN32
+  return ResolvedPort{std::string("\\\\.\\") + name, PortSource::fallback};
+#else
   return ResolvedPort{"/dev/ttyS" + std::to_string(*n - 1), PortSource::fallback};
 #endif
 }

@@ -23,9 +23,9 @@ struct ResolvedPort {
 };
 
 // The contents of ports.conf: lines COMn=DEVICE (blanks around either side allowed),
-// blank lines and lines starting with '#'. Any other line, a device that is not an
-// absolute path and a second line for the same COMn are problems ("line 3: ...") and
-// are otherwise ignored.
+// blank lines and lines starting with '#'. DEVICE is an absolute path or a network port,
+// socket://HOST:PORT or rfc2217://HOST:PORT. Any other line, any other device and a
+// second line for the same COMn are problems ("line 3: ...") and are otherwise ignored.
 struct PortsConfig {
   std::map<unsigned, std::string> devices;  // by n of COMn
   std::vector<std::string> problems;
@@ -40,7 +40,8 @@ std::string ports_config_path();
 // n of a name "COMn" (n from 1 to 999, no leading zero); nullopt for any other name.
 std::optional<unsigned> com_number(const char *name);
 
-// Maps a port name to a device: a name beginning with "/" is used as it stands; "COMn"
+// Maps a port name to a device: a name beginning with "/", "socket://" or "rfc2217://"
+// is used as it stands; "COMn"
 // is $TOLVEX_COMn when set and not empty, else the COMn line of ports.conf, else
 // /dev/ttyS<n-1>. Any other name gives nullopt. Problems in ports.conf go to the
 // library's messages, each once per process.

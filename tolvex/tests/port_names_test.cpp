@@ -91,6 +91,25 @@ TEST_F(PortResolver, ConfigLinesCommentsAndProblems) {
   EXPECT_TRUE(parse_ports_config("\n\n# only comments\n").problems.empty());
 }
 
+TEST_F(PortResolver, NetworkPortsAsNamesAndConfigLines) {
+  const PortsConfig c = parse_ports_config(
+      "COM2=rfc2217://10.0.0.7:4001\n"
+      "COM3 = socket://[::1]:7000\n"
+      "COM4=socket://kiosk-4\n"
+      "COM5=telnet://10.0.0.7:23\n"
+      "COM2=socket://10.0.0.8:1\n");
+  EXPECT_EQ(c.devices, (std::map<unsigned, std::string>{{2, "rfc2217://10.0.0.7:4001"}, {3, "socket://[::1]:7000"}}));
+  ASSERT_EQ(c.problems.size(), 3u);
+  EXPECT_NE(c.problems[0].find("line 3: "), std::string::npos) << c.problems[0];
+  EXPECT_NE(c.problems[1].find("line 4: "), std::string::npos) << c.problems[1];
+  EXPECT_NE(c.problems[2].find("already assigned"), std::string::npos) << c.problems[2];
+
+  write_config("COM2=rfc2217://10.0.0.7:4001\n");
+  EXPECT_EQ(device_path_for("COM2"), "rfc2217://10.0.0.7:4001");
+  EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");  // no entry: nothing changes
+  EXPECT_EQ(device_path_for("socket://127.0.0.1:4001"), "socket://127.0.0.1:4001");
+}
+
 TEST_F(PortResolver, EnvironmentThenConfigThenTtyS) {
   // No file at all: every COMn is its ttyS.
   EXPECT_EQ(device_path_for("COM1"), "/dev/ttyS0");

@@ -17,6 +17,7 @@ TEST(PortNamesWin32, ComNamesOpenThroughTheDeviceNamespace) {
   const Case cases[] = {
       {"COM1", "\\\\.\\COM1"},       {"COM7", "\\\\.\\COM7"},   {"COM10", "\\\\.\\COM10"},
       {"COM256", "\\\\.\\COM256"},   {"\\\\.\\COM12", "\\\\.\\COM12"},
+      {"rfc2217://10.0.0.7:4001", "rfc2217://10.0.0.7:4001"},
       {"COM0", nullptr},             {"COM07", nullptr},        {"com3", nullptr},
       {"COM", nullptr},              {"/dev/ttyS0", nullptr},   {"", nullptr},
   };

@@ -31,7 +31,7 @@ using namespace tolvex::cli;
 constexpr const char *kPortHelp = "serial port: COMn or \\\\.\\COMn";
 constexpr const char *kPortNames = "\nCOMn names: the system's own COM ports (tolvex_cli ports lists them).\n";
 #else
-constexpr const char *kPortHelp = "serial port: a device path or COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>)";
+constexpr const char *kPortHelp = "serial port: a device path, COMn ($TOLVEX_COMn, else ports.conf, else /dev/ttyS<n-1>), or a terminal on the network: socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet COM port control)";
 constexpr const char *kPortNames =
     "\nCOMn names: $TOLVEX_COMn, else the line COMn=DEVICE of $XDG_CONFIG_HOME/tolvex/ports.conf\n"
     "(default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>.\n";

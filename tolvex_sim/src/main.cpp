@@ -103,7 +103,8 @@ int main(int argc, char **argv) {
       "answers the status list: the conditions that hold now (jam 0x2004, no cartridge 0x2113/0x2114/0x2115, "
       "empty 0x2105/0x2106/0x2104, near-empty 0x2107/0x2108, full 0x2111/0x2112, capture box full 0x2109), "
       "empty when all is well; \"C15\" answers the error list: the last eight errors reported, cleared by "
-      "\"C42\"."};
+      "\"C42\". With --listen it serves the terminal over raw TCP instead, one client at a time, and prints "
+      "the address listened on as socket://HOST:PORT."};
   tolvex::sim::Options o;
   o.instant = false;
   std::vector<std::string> faults;
@@ -118,6 +119,12 @@ int main(int argc, char **argv) {
                                        "instead of creating a pseudo-terminal");
   app.add_option("--link", o.link, "Also make a symbolic link with this path to the pseudo-terminal "
                                    "(e.g. for TOLVEX_COM1); removed at exit");
+  app.add_option("--listen", o.listen,
+                 "Serve the terminal over raw TCP on HOST:PORT instead of a pseudo-terminal (HOST a name, an IPv4 "
+                 "address or [IPv6]; PORT 0 picks a free one), for socket://HOST:PORT. One client at a time: a "
+                 "second connection is closed while the first lasts; a client that goes away leaves the terminal "
+                 "as it is. No authentication or encryption: listen on trusted networks only")
+      ->excludes("--device");
   app.add_flag("--trace", trace, "Write every byte in each direction, timestamped (UTC), in hex to standard error");
   app.add_option("--trace-file", trace_file, "Write the trace to this file instead (appends)");
   app.add_flag("--instant", o.instant, "Answer as fast as possible: no byte pacing, no mechanical times");

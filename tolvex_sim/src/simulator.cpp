@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "device.hpp"
 #include "engine.hpp"
 #include "faults.hpp"
+#include "listen_socket.hpp"
 
 namespace tolvex::sim {
 
@@ -53,6 +55,8 @@ struct Simulator::Impl {
   int slave_keep = -1;  // held open so the master never sees a hang-up
   int wake = -1;
   bool is_pty = false;
+  int listen_fd = -1;   // serving TCP: the listening socket; fd is then the client, or -1
+  bool tcp = false;
   std::string path;
   bool link_made = false;
   std::FILE *trace = nullptr;
@@ -77,7 +81,18 @@ bool Simulator::Impl::open_line(std::string *error) {
     errno = EINVAL;
     return fail("line speed " + std::to_string(options.baud) + " (the terminal runs at 9600, 19200, 38400 or 57600)");
   }
-  if (options.device.empty()) {
+  if (!options.listen.empty()) {
+    std::uint16_t port = 0;
+    std::string why;
+    listen_fd = listen_on(options.listen, port, why);
+    if (listen_fd < 0) {
+      if (error) *error = why;
+      close_line();
+      return false;
+    }
+    path = "socket://" + listen_host(options.listen) + ":" + std::to_string(port);
+    tcp = true;
+  } else if (options.device.empty()) {
     fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return fail("posix_openpt");
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return fail("grantpt/unlockpt");
@@ -107,11 +122,11 @@ bool Simulator::Impl::open_line(std::string *error) {
     tcflush(fd, TCIOFLUSH);
     is_pty = false;
   }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+  const int flags = tcp ? 0 : fcntl(fd, F_GETFL);
+  if (!tcp && (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return fail("fcntl");
   wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) return fail("eventfd");
-  if (!options.link.empty()) {
+  if (!options.link.empty() && !tcp) {
     struct stat stl {};
     if (lstat(options.link.c_str(), &stl) == 0) {
       if (!S_ISLNK(stl.st_mode)) {
@@ -149,7 +164,8 @@ void Simulator::Impl::close_line() {
   if (fd >= 0) ::close(fd);
   if (slave_keep >= 0) ::close(slave_keep);
   if (wake >= 0) ::close(wake);
-  fd = slave_keep = wake = -1;
+  if (listen_fd >= 0) ::close(listen_fd);
+  fd = slave_keep = wake = listen_fd = -1;
 }
 
 void Simulator::Impl::trace_bytes(bool from_host, const std::uint8_t *b, std::size_t n) {
@@ -194,7 +210,7 @@ void Simulator::Impl::run() {
       }
       if (c.new_baud > 0) {
         if (now < std::max(chunk_start, line_free)) break;
-        if (!is_pty) {
+        if (!is_pty && !tcp) {
           tcdrain(fd);
           termios tio{};
           if (tcgetattr(fd, &tio) == 0) {
@@ -216,7 +232,9 @@ void Simulator::Impl::run() {
         break;
       }
       if (due > sent) {
-        const ssize_t w = ::write(fd, c.bytes.data() + sent, due - sent);
+        // A client gone from the TCP side must not end the program with SIGPIPE.
+        const ssize_t w = tcp ? ::send(fd, c.bytes.data() + sent, due - sent, MSG_NOSIGNAL)
+                              : ::write(fd, c.bytes.data() + sent, due - sent);
         if (w < 0) {
           if (errno == EAGAIN || errno == EINTR) {
             want_pollout = true;
@@ -255,8 +273,10 @@ void Simulator::Impl::run() {
       ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
       timeout = &ts;
     }
-    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0}, {wake, POLLIN, 0}};
-    const int rc = ::ppoll(fds, 2, timeout, nullptr);
+    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0},
+                     {wake, POLLIN, 0},
+                     {listen_fd, POLLIN, 0}};
+    const int rc = ::ppoll(fds, 3, timeout, nullptr);
     if (rc < 0) {
       if (errno == EINTR) continue;
       break;
@@ -285,10 +305,35 @@ void Simulator::Impl::run() {
           }
           queue.push_back(std::move(c));
         }
+      } else if (tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
+        // The client went away: the terminal stays as it is for the next one, and what
+        // it still had to send goes nowhere, as on an unplugged line.
+        ::close(fd);
+        fd = -1;
+        queue.clear();
+        have_start = false;
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // A hang-up on a real device: wait a little instead of spinning.
         timespec pause{0, 50'000'000};
         ::ppoll(&fds[1], 1, &pause, nullptr);
+      }
+    }
+    // One client at a time: a second connection is closed while the first lasts. A
+    // client that closed and connected again at once may have its end still unread
+    // behind its last bytes: it has ended when nothing but the end is left to read.
+    if (fds[2].revents & POLLIN) {
+      const int client = accept_client(listen_fd);
+      char next = 0;
+      if (client >= 0 && fd >= 0 && ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+        ::close(fd);
+        fd = -1;
+        queue.clear();
+        have_start = false;
+      }
+      if (client >= 0 && fd >= 0) {
+        ::close(client);
+      } else if (client >= 0) {
+        fd = client;
       }
     }
   }

@@ -83,7 +83,9 @@ extern "C" {
 /* ---- Port ---- */
 
 /* Open the serial port: name is a device path ("/dev/ttyUSB0") or "COMn" (see
-   tolvex_resolve_port); byte_size 5-8; parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0
+   tolvex_resolve_port), or a terminal on the network: "socket://HOST:PORT" (raw TCP, line
+   settings not sent) or "rfc2217://HOST:PORT" (Telnet COM port control: the settings are
+   sent, and one the server refuses fails the open); byte_size 5-8; parity 0 none,1 odd,2 even,3 mark,4 space; stop_bits 0
    one,1 one and a half (5 data bits only),2 two; baud_rate a standard rate (not 0); flow 0 none,
    1 XON/XOFF,2 RTS/CTS,3 both, any other none. Returns 1 when open, 0 on failure (see
    tolvex_port_error). */

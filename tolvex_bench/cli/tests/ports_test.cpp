@@ -55,6 +55,23 @@ TEST_F(CliPorts, ListsAdaptersTheirLinksAndComNames) {
                 (config_ / "tolvex/ports.conf").string() + "\n");
 }
 
+// Network ports of ports.conf are listed, those beyond COM4 too; devices beyond are not.
+TEST_F(CliPorts, ListsNetworkEntriesOfPortsConf) {
+  std::ofstream(config_ / "tolvex/ports.conf") << "COM2=rfc2217://10.0.0.7:4001\nCOM7=/dev/ttyUSB4\n"
+                                                  "COM12 = socket://[::1]:4000\nCOM9=socket://bad\n";
+  std::ostringstream out;
+  EXPECT_EQ(tolvex::cli::list_ports(out, tree_.root() + "/empty"), 0);
+  EXPECT_NE(out.str().find("Port names:\n"
+                           "  COM1  /dev/ttyS0  (default)\n"
+                           "  COM2  rfc2217://10.0.0.7:4001  (ports.conf)\n"
+                           "  COM3  /dev/ttyS2  (default)\n"
+                           "  COM4  /dev/ttyS3  (default)\n"
+                           "  COM12  socket://[::1]:4000  (ports.conf)\n"
+                           "\nCOMn=DEVICE"),
+            std::string::npos)
+      << out.str();
+}
+
 // The program reads the tree named by TOLVEX_DEVICE_ROOT; no devices is no failure, and
 // a bad ports.conf line is named once on standard error.
 TEST_F(CliPorts, ProgramSaysWhenThereAreNoneAndExitsZero) {

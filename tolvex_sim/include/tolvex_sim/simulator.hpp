@@ -1,5 +1,5 @@
 // The simulated terminal as a library: serves the terminal's protocol on a
-// pseudo-terminal (or a real serial device) from a thread of its own.
+// pseudo-terminal (or a real serial device, or raw TCP) from a thread of its own.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +64,8 @@ struct TerminalOptions {
 struct Options : TerminalOptions {
   std::string device;           // serve this serial device instead of creating a pseudo-terminal
   std::string link;             // also make a symlink with this path to the pseudo-terminal
+  std::string listen;           // serve raw TCP on "HOST:PORT" instead (PORT 0: a free one), one
+                                // client at a time; path() is then "socket://HOST:PORT"
   std::string trace_path;       // write a timestamped hex trace of both directions here ("-" = stderr)
 
   // Called from the simulator's thread with every block of bytes on the line:
