@@ -11,47 +11,21 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "command_run.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using tolvex::benchmarks::process_cpu_seconds;
+using tolvex::benchmarks::run_command;
 
-double process_cpu_seconds() {
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-std::mutex g_lock;
-std::condition_variable g_done;
-bool g_finished = false;
-
-void TOLVEX_CALL on_completion(uint8_t, void *) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  g_finished = true;
-  g_done.notify_all();
-}
-
-int run_model() {
-  {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_finished = false;
-  }
-  if (model() <= 0) return -1;
-  std::unique_lock<std::mutex> guard(g_lock);
-  g_done.wait_for(guard, std::chrono::seconds(20), [] { return g_finished; });
-  int result = -1;
-  chk_res(nullptr, nullptr, nullptr, &result);
-  return result;
-}
+int run_model() { return run_command([] { return model(); }); }
 
 // tolvex_sim with the arguments; the last line it prints of the `lines` first.
 struct Simulator {
@@ -128,7 +102,7 @@ int main(int argc, char **argv) {
   }
   const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2000;
   tolvex_set_message_handler([](const char *text, void *) { std::fprintf(stderr, "%s\n", text); }, nullptr);
-  tolvex_set_completion_handler(&on_completion, nullptr);
+  tolvex::benchmarks::wake_on_completion();
 
   Simulator pty(argv[1], {"--instant"}, 1);
   Simulator tcp(argv[1], {"--instant", "--listen", "127.0.0.1:0"}, 1);

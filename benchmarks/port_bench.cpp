@@ -12,58 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <condition_variable>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <ctime>
-#endif
+#include "command_run.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double process_cpu_seconds() {
-#ifdef _WIN32
-  FILETIME created, exited, kernel, user;
-  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-  const auto ticks = [](FILETIME f) { return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-  return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
-#else
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-#endif
-}
-
-// The completion handler wakes the caller: no polling adds to the CPU measured.
-std::mutex g_lock;
-std::condition_variable g_done;
-bool g_finished = false;
-
-void TOLVEX_CALL on_completion(uint8_t, void *) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  g_finished = true;
-  g_done.notify_all();
-}
-
-// Runs one command to its end; its result.
-template <typename Start>
-int run(Start start) {
-  {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_finished = false;
-  }
-  if (start() <= 0) return -1;
-  std::unique_lock<std::mutex> guard(g_lock);
-  g_done.wait_for(guard, std::chrono::seconds(20), [] { return g_finished; });
-  int result = -1;
-  chk_res(nullptr, nullptr, nullptr, &result);
-  return result;
-}
+using tolvex::benchmarks::process_cpu_seconds;
+using tolvex::benchmarks::run_command;
 
 }  // namespace
 
@@ -73,7 +30,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   tolvex_set_message_handler([](const char *text, void *) { std::fprintf(stderr, "%s\n", text); }, nullptr);
-  tolvex_set_completion_handler(&on_completion, nullptr);
+  tolvex::benchmarks::wake_on_completion();
   if (EnablePort(argv[1], 8, 0, 0, 38400, 0) != 1) {
     std::fprintf(stderr, "%s: %s\n", argv[1], tolvex_port_error());
     return 1;
@@ -81,13 +38,13 @@ int main(int argc, char **argv) {
   int status = 0;
   if (std::strcmp(argv[2], "quick") == 0) {
     const int count = argc > 3 ? std::atoi(argv[3]) : 500;
-    for (int i = 0; i < 20; ++i) run([] { return model(); });  // warm-up
+    for (int i = 0; i < 20; ++i) run_command([] { return model(); });  // warm-up
     std::vector<double> latencies;
     const double cpu0 = process_cpu_seconds();
     const Clock::time_point t0 = Clock::now();
     for (int i = 0; i < count; ++i) {
       const Clock::time_point at = Clock::now();
-      if (run([] { return model(); }) != TOLVEX_OK) status = 1;
+      if (run_command([] { return model(); }) != TOLVEX_OK) status = 1;
       latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - at).count());
     }
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -101,7 +58,7 @@ int main(int argc, char **argv) {
     const Clock::time_point t0 = Clock::now();
     for (int i = 0; i < waits; ++i) {
       // No card is in the transport: the terminal's refusal comes after the wait.
-      const int result = run([] { return card_eject(); });
+      const int result = run_command([] { return card_eject(); });
       if (result != TOLVEX_OK && result != TOLVEX_NEGATIVE) status = 1;
     }
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
