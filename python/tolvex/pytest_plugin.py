@@ -13,18 +13,21 @@ happened. Parameters come from the marker, or from indirect parametrisation (a d
 Parameters: faults (fault rules), states (lasting states from the start: jam,
 nocartridge=S, empty=S, low=S), instant (default True), card_inside (ms, ic, rf,
 feeder, print), card_media, seed, baud, cards1, cards2, capture_count, exit_take,
-tcp (serve over loopback TCP instead of a pseudo-terminal), args (further options),
+tcp (serve over loopback TCP instead of a pseudo-terminal; the default on Windows, which
+has no pseudo-terminals), args (further options),
 timeout (the Terminal's default per-call time-out). The yielded Terminal's
-``simulator`` attribute is the running Simulator (signals for lasting states, service).
+``simulator`` attribute is the running Simulator (set_state, service and take_card send
+the program its signals: POSIX only).
 """
 from __future__ import annotations
 
 import os
-import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
+import threading
 from typing import Iterable, Optional
 
 import pytest
@@ -51,7 +54,7 @@ class Simulator:
     """A running tolvex_sim program and the port it serves."""
 
     def __init__(self, faults: Iterable[str] = (), states: Iterable[str] = (), instant: bool = True,
-                 tcp: bool = False, args: Iterable[str] = (), **options):
+                 tcp: bool = sys.platform == "win32", args: Iterable[str] = (), **options):
         command = [sim_program()]
         if instant:
             command.append("--instant")
@@ -78,8 +81,13 @@ class Simulator:
         # Standard error to a file: a trace could fill a pipe nobody reads.
         self._stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE, stderr=self._stderr)
-        ready, _, _ = select.select([self.process.stdout], [], [], wait)
-        line = self.process.stdout.readline().decode().strip() if ready else ""
+        # The first line is the port; read on a thread so that a silent program times out
+        # on every platform.
+        lines: list[bytes] = []
+        reader = threading.Thread(target=lambda: lines.append(self.process.stdout.readline()), daemon=True)
+        reader.start()
+        reader.join(wait)
+        line = lines[0].decode().strip() if lines else ""
         if not line:
             self.stop()
             self._stderr.seek(0)
