@@ -99,7 +99,7 @@ def generate(table: str, header: str) -> str:
         doc_lines = textwrap.wrap(doc, 84)
         doc_lines[-1] += " " if doc_lines[-1].endswith('"') else ""
         signature = ", ".join(["self"] + params + ["*", "timeout: Optional[float] = None"])
-        call_args = "(" + "".join(c + ", " for c in converted) + ")"
+        call_args = "(" + ", ".join(converted) + ("," if converted else "") + ")"
         methods += [
             f"    def {name}({signature}) -> Response:",
             f'        """{doc_lines[0]}',

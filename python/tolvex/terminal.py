@@ -154,7 +154,14 @@ class Terminal(Commands):
             prc_no = getattr(lib, name)(*args)
             if prc_no == 0:
                 raise TolvexError(f"{name}: refused (a command in flight, or the arguments)", result=None)
-            if not _library.completions.wait(prc_no, timeout):
+            try:
+                finished = _library.completions.wait(prc_no, timeout)
+            except BaseException:
+                # Interrupted (Ctrl-C): give the command up so that the next one may start.
+                lib.exe_stop()
+                _library.completions.wait(prc_no, 5.0)
+                raise
+            if not finished:
                 lib.exe_stop()
                 _library.completions.wait(prc_no, None)
             response = self._collect(lib, name, prc_no)
