@@ -3,6 +3,7 @@ import datetime
 import inspect
 import os
 import re
+import threading
 import time
 from pathlib import Path
 
@@ -142,3 +143,30 @@ def test_library_is_found_by_the_search_rules(tmp_path):
     assert tmp_path / "bin" / "tolvex.dll" in candidates(package, {}, "win32")
     assert candidates(package, {"TOLVEX_LIBRARY": "/x/lib.so"}, "linux")[0] == Path("/x/lib.so")
     assert package / "libtolvex.so.1" in candidates(package, {}, "linux")
+
+
+@pytest.mark.tolvex_sim(card_inside="rf")
+def test_bytes_go_out_and_come_back(tolvex_sim):
+    # A short fixed block is zero-filled; the block read back starts after sector and block.
+    tolvex_sim.mi_wt_blk(1, 2, b"\x01\x02tolvex")
+    assert tolvex_sim.mi_rd_blk(1, 2).data[2:18] == b"\x01\x02tolvex".ljust(16, b"\0")
+    echo = tolvex_sim.exe_cmd("R31", bytes([1, 2]))
+    assert echo.data[2:10] == b"\x01\x02tolvex"
+
+
+def test_calls_from_several_threads_are_taken_in_turn(tolvex_sim):
+    results, errors = [], []
+
+    def run():
+        try:
+            for _ in range(10):
+                results.append(tolvex_sim.read_model())
+        except Exception as error:  # noqa: BLE001 - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=run) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == [] and len(results) == 40 and len(set(results)) == 1
