@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 export CTEST_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: run test build bootstrap asan tsan bench deb fuzz soak windows clean
+.PHONY: run test build bootstrap asan tsan bench deb wheel fuzz soak windows clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -43,6 +43,18 @@ deb: bootstrap
 	rm -f build/deb/*.deb
 	cpack --config build/$(DEB_PRESET)/CPackConfig.cmake -B build/deb
 	@ls -1 build/deb/*.deb
+
+# The Python package as a wheel in build/wheel, built offline by Debian's python3-build from
+# the build tree, where its command methods are generated. The wheel is pure Python: the
+# library comes from libtolvex1 or TOLVEX_LIBRARY.
+wheel: bootstrap
+	@scripts/bootstrap wheel
+	cmake --preset default
+	cmake --build --preset default --target tolvex_python
+	rm -rf build/wheel
+	/usr/bin/python3 -m build --no-isolation --wheel --outdir build/wheel build/default/python
+	rm -rf build/default/python/build build/default/python/tolvex.egg-info
+	@ls -1 build/wheel/*.whl
 
 # libFuzzer targets, each run FUZZ_SECONDS on a copy of its seed corpus.
 FUZZ_SECONDS ?= 60

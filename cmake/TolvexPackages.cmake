@@ -3,6 +3,7 @@
 #   libtolvex-dev  development  header, CMake package, pkg-config file, .def, libtolvex(3), the C example
 #   tolvex-tools   tools        tolvex_cli and tolvex_sim with their manual pages
 #   tolvex-bench   bench        the Qt bench, its manual page, desktop entry, icons and metainfo
+#   python3-tolvex python       the Python package with its pytest plugin (architecture all)
 # Each carries the copyright file (MIT). Run-time dependencies come from dpkg-shlibdeps.
 # Description lines continue without a leading blank: CPack indents them, and no ';'
 # may appear in them (CMake would split the text there).
@@ -15,6 +16,9 @@ if(TARGET tolvex_cli OR TARGET tolvex_sim)
 endif()
 if(TARGET tolvex_bench)
   list(APPEND _tolvex_packages bench tolvex-bench)
+endif()
+if(TARGET tolvex_python)
+  list(APPEND _tolvex_packages python python3-tolvex)
 endif()
 
 set(_tolvex_components "")
@@ -52,6 +56,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+# Pure Python: loads libtolvex.so.1 at run time through ctypes.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.9)")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-pytest, tolvex-tools")
 
 include(CPack)
 
@@ -79,3 +89,10 @@ A Qt program for engineers: open the serial port, set the terminal's line speed,
 clock and retry count, move cards, read and write magnetic stripes, IC cards and
 MIFARE cards, and run an endurance loop that counts failures. Every outcome is
 shown as a readable report. Installs a desktop menu entry.")
+cpack_add_component(python DISPLAY_NAME "tolvex for Python" DEPENDS runtime
+  DESCRIPTION "card terminal commands from Python, with a pytest fixture
+The tolvex package wraps libtolvex with ctypes: a Terminal with one method per
+terminal command that waits for its outcome and returns a Response, errors that
+carry the result code, status word and its words, and Python values for the
+model, version, clock, stacker states and card position. Its pytest plugin gives
+each test a simulated terminal (tolvex_sim from tolvex-tools) with fault rules.")
