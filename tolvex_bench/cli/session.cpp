@@ -60,6 +60,10 @@ bool Session::open_port() {
 #if TOLVEX_CLI_WITH_SIM
     sim::Options sim_options;
     sim_options.instant = true;
+#ifdef _WIN32
+    // No pseudo-terminal here: the simulator serves the loopback and the port is its socket:// path.
+    sim_options.listen = "127.0.0.1:0";
+#endif
     simulator_ = std::make_unique<sim::Simulator>(sim_options);
     std::string error;
     if (!simulator_->start(&error)) {

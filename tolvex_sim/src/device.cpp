@@ -1,6 +1,7 @@
 // Terminal-level commands (identification, status, settings, clock and card transport)
 // and the dispatch of every command to the terminal or one of its media units.
 #include "device.hpp"
+#include "sim_socket.hpp"
 
 #include <algorithm>
 #include <ctime>
@@ -92,9 +93,7 @@ Device::Device(TerminalOptions options)
   }
   // The clock starts at the host's local time.
   const std::time_t wall = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&wall, &local);
-  clock_offset_s_ = static_cast<std::int64_t>(wall) + local.tm_gmtoff - steady_seconds(Clock::now());
+  clock_offset_s_ = static_cast<std::int64_t>(wall) + local_offset_s(wall) - steady_seconds(Clock::now());
 }
 
 // The terminal's own commands; the media units list theirs next to their handlers.

@@ -1,14 +1,25 @@
-// tolvex_sim: a simulated card terminal on a pseudo-terminal or a serial device.
+// tolvex_sim: a simulated card terminal on a pseudo-terminal, a serial device or TCP.
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <csignal>
+#endif
+
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "stdin_words.hpp"
 #include "tolvex/protocol.hpp"
 #include "tolvex_sim/simulator.hpp"
 
@@ -26,11 +37,35 @@ constexpr const char *kFaultHelp =
     "matching frame, neither on every frame. Examples: M31:status=0x2203@5% C31:status=0x2004#3 all:nak "
     "C11:late=2500 C31:jam#3 C42:clear";
 
+#ifndef _WIN32
 // Real-time signals that set a lasting state: SIGRTMIN+1 and on, in this order.
 constexpr tolvex::sim::Condition kSignalConditions[] = {
     tolvex::sim::Condition::Jam,           tolvex::sim::Condition::NoCartridge1,  tolvex::sim::Condition::NoCartridge2,
     tolvex::sim::Condition::Stacker1Empty, tolvex::sim::Condition::Stacker2Empty, tolvex::sim::Condition::Stacker1Low,
     tolvex::sim::Condition::Stacker2Low};
+#else
+// Ctrl+C, Ctrl+Break or the console closing: the program stops.
+HANDLE g_stop_event = nullptr;
+BOOL WINAPI on_console_event(DWORD) {
+  SetEvent(g_stop_event);
+  return TRUE;
+}
+#endif
+
+// The words on standard input, read by a thread of their own; the end of input leaves
+// the simulator running. The simulator is left alone once the program is stopping.
+std::mutex g_words_mutex;
+tolvex::sim::Simulator *g_words_sim = nullptr;
+
+void read_words() {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::lock_guard<std::mutex> lock(g_words_mutex);
+    if (!g_words_sim) return;
+    if (const std::string message = tolvex::sim::apply_word(*g_words_sim, line); !message.empty())
+      std::cerr << "tolvex_sim: " << message << std::endl;
+  }
+}
 
 bool set_media(tolvex::sim::CardMedia &m, const std::string &list, std::string &error) {
   m = {false, false, false};
@@ -93,8 +128,16 @@ bool set_time(tolvex::sim::MechanicalTimes &t, const std::string &setting, std::
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef _WIN32
   CLI::App app{
-      "tolvex_sim: a simulated self-service card terminal. It creates a pseudo-terminal, prints its path on "
+      std::string("tolvex_sim: a simulated self-service card terminal, served over raw TCP on --listen HOST:PORT "
+                  "(one client at a time; it prints the address listened on as socket://HOST:PORT) until Ctrl+C. "
+                  "\"C14\" answers the status list: the conditions that hold now, empty when all is well; "
+                  "\"C15\" answers the error list: the last eight errors reported, cleared by \"C42\". ") +
+      tolvex::sim::kWordsHelp};
+#else
+  CLI::App app{
+      std::string("tolvex_sim: a simulated self-service card terminal. It creates a pseudo-terminal, prints its path on "
       "standard output and answers the terminal's protocol on it until SIGINT or SIGTERM. SIGUSR1 takes a card "
       "waiting at the exit. SIGUSR2 is an operator's service visit: it takes any card out of the transport (a "
       "stuck card, one left by a full capture box, one at the exit), empties the capture box and clears every "
@@ -104,7 +147,8 @@ int main(int argc, char **argv) {
       "empty 0x2105/0x2106/0x2104, near-empty 0x2107/0x2108, full 0x2111/0x2112, capture box full 0x2109), "
       "empty when all is well; \"C15\" answers the error list: the last eight errors reported, cleared by "
       "\"C42\". With --listen it serves the terminal over raw TCP instead, one client at a time, and prints "
-      "the address listened on as socket://HOST:PORT."};
+      "the address listened on as socket://HOST:PORT. ") + tolvex::sim::kWordsHelp};
+#endif
   tolvex::sim::Options o;
   o.instant = false;
   std::vector<std::string> faults;
@@ -115,9 +159,9 @@ int main(int argc, char **argv) {
   int cards1 = 100, cards2 = 100;
   std::string media = "ms,ic,rf";
 
-  app.add_option("--device", o.device, "Serve this serial device (e.g. /dev/ttyUSB1 on a null-modem cable) "
+  app.add_option("--device", o.device, "(not on Windows) Serve this serial device (e.g. /dev/ttyUSB1 on a null-modem cable) "
                                        "instead of creating a pseudo-terminal");
-  app.add_option("--link", o.link, "Also make a symbolic link with this path to the pseudo-terminal "
+  app.add_option("--link", o.link, "(not on Windows) Also make a symbolic link with this path to the pseudo-terminal "
                                    "(e.g. for TOLVEX_COM1); removed at exit");
   app.add_option("--listen", o.listen,
                  "Serve the terminal over raw TCP on HOST:PORT instead of a pseudo-terminal (HOST a name, an IPv4 "
@@ -133,8 +177,9 @@ int main(int argc, char **argv) {
   app.add_option("--fault", faults, kFaultHelp);
   app.add_option("--exit-take", exit_take,
                  "A card ejected to the exit is taken after MS ms; 0 at once, -1 only when the program gets "
-                 "SIGUSR1 (until then the next draw answers 0x2006). Default 3000, or 0 with --instant. With a "
-                 "capture time set (\"C23\", n x 10 s), a card left at the exit that long is captured");
+                 "SIGUSR1 or the word take (until then the next draw answers 0x2006). Default 3000, or 0 with "
+                 "--instant. With a capture time set (\"C23\", n x 10 s), a card left at the exit that long is "
+                 "captured");
   app.add_option("--baud", o.baud, "Line speed at start; \"C26\" changes it")
       ->check(CLI::IsMember(std::vector<int>(std::begin(tolvex::kTerminalBauds), std::end(tolvex::kTerminalBauds))))
       ->capture_default_str();
@@ -167,6 +212,22 @@ int main(int argc, char **argv) {
   app.set_version_flag("--version", "tolvex_sim " TOLVEX_VERSION);
 
   CLI11_PARSE(app, argc, argv);
+
+#ifdef _WIN32
+  // Windows has no pseudo-terminal to create, and its serial ports are the library's side.
+  for (const char *name : {"--device", "--link"}) {
+    if (app.count(name) > 0) {
+      std::cerr << "tolvex_sim: " << name << " is not available on Windows: the terminal is served over TCP "
+                << "with --listen HOST:PORT (e.g. 127.0.0.1:7000)\n";
+      return 2;
+    }
+  }
+  if (o.listen.empty()) {
+    std::cerr << "tolvex_sim: on Windows the terminal is served over TCP only: give --listen HOST:PORT "
+              << "(e.g. 127.0.0.1:7000)\n";
+    return 2;
+  }
+#endif
 
   o.stacker_cards[0] = cards1;
   o.stacker_cards[1] = cards2;
@@ -211,6 +272,7 @@ int main(int argc, char **argv) {
     return 2;
   }
 
+#ifndef _WIN32
   // Signals are taken synchronously by this thread; every other thread inherits the mask.
   sigset_t set;
   sigemptyset(&set);
@@ -220,6 +282,10 @@ int main(int argc, char **argv) {
   sigaddset(&set, SIGUSR2);
   for (int i = 1; i <= 7; ++i) sigaddset(&set, SIGRTMIN + i);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#else
+  g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+#endif
 
   tolvex::sim::Simulator sim(o);
   for (const std::string &f : faults) {
@@ -235,6 +301,11 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::cout << sim.path() << std::endl;
+  g_words_sim = &sim;
+  std::thread(read_words).detach();
+#ifdef _WIN32
+  WaitForSingleObject(g_stop_event, INFINITE);
+#else
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
@@ -251,6 +322,11 @@ int main(int argc, char **argv) {
       continue;
     }
     break;
+  }
+#endif
+  {
+    std::lock_guard<std::mutex> lock(g_words_mutex);
+    g_words_sim = nullptr;
   }
   sim.stop();
   std::cerr << "tolvex_sim: stopped\n";

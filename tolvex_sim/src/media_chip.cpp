@@ -17,8 +17,10 @@ constexpr std::uint8_t kAppName[] = {0xD2, 0x76, 0x00, 0x00, 0x54, 0x56, 0x58}; 
 constexpr std::size_t kFileSize = 256;
 
 Bytes sw(std::uint16_t w, const Bytes &data = {}) {
-  Bytes out{static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w & 0xFF)};
-  out.insert(out.end(), data.begin(), data.end());
+  Bytes out(data.size() + 2);
+  out[0] = static_cast<std::uint8_t>(w >> 8);
+  out[1] = static_cast<std::uint8_t>(w & 0xFF);
+  std::copy(data.begin(), data.end(), out.begin() + 2);
   return out;
 }
 

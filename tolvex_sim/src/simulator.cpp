@@ -5,19 +5,17 @@
 
 #include <tolvex/trace_line.hpp>
 
+#ifndef _WIN32
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <mutex>
 #include <iterator>
@@ -27,9 +25,11 @@
 #include "engine.hpp"
 #include "faults.hpp"
 #include "listen_socket.hpp"
+#include "sim_socket.hpp"
 
 namespace tolvex::sim {
 
+#ifndef _WIN32
 namespace {
 
 // The line speed setting of a speed the terminal runs at (checked when the line opens).
@@ -40,6 +40,7 @@ speed_t speed_of(int baud) {
 }
 
 }  // namespace
+#endif
 
 struct Simulator::Impl {
   explicit Impl(Options o)
@@ -51,11 +52,11 @@ struct Simulator::Impl {
   FaultPlan faults;
   Engine engine;
 
-  int fd = -1;          // pty master or the device
-  int slave_keep = -1;  // held open so the master never sees a hang-up
-  int wake = -1;
+  Socket fd = kNoSocket;  // pty master or the device
+  int slave_keep = -1;    // held open so the master never sees a hang-up
+  Socket wake = kNoSocket;
   bool is_pty = false;
-  int listen_fd = -1;   // serving TCP: the listening socket; fd is then the client, or -1
+  Socket listen_fd = kNoSocket;  // serving TCP: the listening socket; fd is then the client, or none
   bool tcp = false;
   std::string path;
   bool link_made = false;
@@ -66,6 +67,9 @@ struct Simulator::Impl {
   std::atomic<int> line_baud{38400};
 
   bool open_line(std::string *error);
+#ifndef _WIN32
+  bool open_serial_line(std::string *error);  // the pseudo-terminal or the device
+#endif
   void close_line();
   void run();
   void trace_bytes(bool from_host, const std::uint8_t *b, std::size_t n);
@@ -85,47 +89,29 @@ bool Simulator::Impl::open_line(std::string *error) {
     std::uint16_t port = 0;
     std::string why;
     listen_fd = listen_on(options.listen, port, why);
-    if (listen_fd < 0) {
+    if (listen_fd == kNoSocket) {
       if (error) *error = why;
       close_line();
       return false;
     }
     path = "socket://" + listen_host(options.listen) + ":" + std::to_string(port);
     tcp = true;
-  } else if (options.device.empty()) {
-    fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return fail("posix_openpt");
-    if (grantpt(fd) != 0 || unlockpt(fd) != 0) return fail("grantpt/unlockpt");
-    char name[128] = {};
-    if (ptsname_r(fd, name, sizeof name) != 0) return fail("ptsname_r");
-    path = name;
-    slave_keep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_keep < 0) return fail("open " + path);
-    termios tio{};
-    if (tcgetattr(slave_keep, &tio) == 0) {
-      cfmakeraw(&tio);
-      cfsetspeed(&tio, speed_of(options.baud));
-      tcsetattr(slave_keep, TCSANOW, &tio);
-    }
-    is_pty = true;
   } else {
-    path = options.device;
-    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);  // no wait for carrier
-    if (fd < 0) return fail("open " + path);
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return fail("tcgetattr " + path);
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
-    cfsetspeed(&tio, speed_of(options.baud));
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail("tcsetattr " + path);
-    tcflush(fd, TCIOFLUSH);
-    is_pty = false;
+#ifdef _WIN32
+    if (error) *error = "only --listen HOST:PORT serves the terminal on Windows (no pseudo-terminal or serial device)";
+    close_line();
+    return false;
+#else
+    if (!open_serial_line(error)) return false;
+#endif
   }
-  const int flags = tcp ? 0 : fcntl(fd, F_GETFL);
-  if (!tcp && (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return fail("fcntl");
-  wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) return fail("eventfd");
+#ifndef _WIN32
+  const int flags = tcp ? 0 : fcntl(static_cast<int>(fd), F_GETFL);
+  if (!tcp && (flags < 0 || fcntl(static_cast<int>(fd), F_SETFL, flags | O_NONBLOCK) != 0)) return fail("fcntl");
+#endif
+  wake = make_waker();
+  if (wake == kNoSocket) return fail("wake-up");
+#ifndef _WIN32
   if (!options.link.empty() && !tcp) {
     struct stat stl {};
     if (lstat(options.link.c_str(), &stl) == 0) {
@@ -138,6 +124,7 @@ bool Simulator::Impl::open_line(std::string *error) {
     if (::symlink(path.c_str(), options.link.c_str()) != 0) return fail("symlink " + options.link);
     link_made = true;
   }
+#endif
   if (!options.trace_path.empty()) {
     if (options.trace_path == "-") {
       trace = stderr;
@@ -151,33 +138,74 @@ bool Simulator::Impl::open_line(std::string *error) {
   return true;
 }
 
+#ifndef _WIN32
+bool Simulator::Impl::open_serial_line(std::string *error) {
+  auto fail = [&](const std::string &what) {
+    if (error) *error = what + ": " + std::strerror(errno);
+    close_line();
+    return false;
+  };
+  int line = -1;
+  if (options.device.empty()) {
+    line = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    fd = line;
+    if (line < 0) return fail("posix_openpt");
+    if (grantpt(line) != 0 || unlockpt(line) != 0) return fail("grantpt/unlockpt");
+    char name[128] = {};
+    if (ptsname_r(line, name, sizeof name) != 0) return fail("ptsname_r");
+    path = name;
+    slave_keep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_keep < 0) return fail("open " + path);
+    termios tio{};
+    if (tcgetattr(slave_keep, &tio) == 0) {
+      cfmakeraw(&tio);
+      cfsetspeed(&tio, speed_of(options.baud));
+      tcsetattr(slave_keep, TCSANOW, &tio);
+    }
+    is_pty = true;
+  } else {
+    path = options.device;
+    line = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);  // no wait for carrier
+    fd = line;
+    if (line < 0) return fail("open " + path);
+    termios tio{};
+    if (tcgetattr(line, &tio) != 0) return fail("tcgetattr " + path);
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
+    cfsetspeed(&tio, speed_of(options.baud));
+    if (tcsetattr(line, TCSANOW, &tio) != 0) return fail("tcsetattr " + path);
+    tcflush(line, TCIOFLUSH);
+    is_pty = false;
+  }
+  return true;
+}
+#endif
+
 void Simulator::Impl::close_line() {
+#ifndef _WIN32
   if (link_made) {
     char buf[256] = {};
     const ssize_t n = ::readlink(options.link.c_str(), buf, sizeof buf - 1);
     if (n > 0 && path == std::string(buf, static_cast<std::size_t>(n))) ::unlink(options.link.c_str());
     link_made = false;
   }
+  if (slave_keep >= 0) ::close(slave_keep);
+#endif
   if (trace_owned && trace) std::fclose(trace);
   trace = nullptr;
   trace_owned = false;
-  if (fd >= 0) ::close(fd);
-  if (slave_keep >= 0) ::close(slave_keep);
-  if (wake >= 0) ::close(wake);
-  if (listen_fd >= 0) ::close(listen_fd);
-  fd = slave_keep = wake = listen_fd = -1;
+  close_socket(fd);
+  close_socket(wake);
+  close_socket(listen_fd);
+  fd = wake = listen_fd = kNoSocket;
+  slave_keep = -1;
 }
 
 void Simulator::Impl::trace_bytes(bool from_host, const std::uint8_t *b, std::size_t n) {
   if (options.on_bytes) options.on_bytes(from_host, b, n);
   if (!trace) return;
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm tm{};
-  gmtime_r(&ts.tv_sec, &tm);
-  char time[32];
-  std::snprintf(time, sizeof time, "%02d:%02d:%02d.%06ld", tm.tm_hour, tm.tm_min, tm.tm_sec, ts.tv_nsec / 1000);
-  const std::string line = trace_line(time, !from_host, b, n);
+  const std::string line = trace_line(utc_time_of_day(), !from_host, b, n);
   std::fputs(line.c_str(), trace);
   std::fflush(trace);
 }
@@ -210,14 +238,17 @@ void Simulator::Impl::run() {
       }
       if (c.new_baud > 0) {
         if (now < std::max(chunk_start, line_free)) break;
+#ifndef _WIN32
         if (!is_pty && !tcp) {
-          tcdrain(fd);
+          const int line = static_cast<int>(fd);
+          tcdrain(line);
           termios tio{};
-          if (tcgetattr(fd, &tio) == 0) {
+          if (tcgetattr(line, &tio) == 0) {
             cfsetspeed(&tio, speed_of(c.new_baud));
-            tcsetattr(fd, TCSANOW, &tio);
+            tcsetattr(line, TCSANOW, &tio);
           }
         }
+#endif
         line_baud = c.new_baud;
         queue.pop_front();
         have_start = false;
@@ -232,11 +263,9 @@ void Simulator::Impl::run() {
         break;
       }
       if (due > sent) {
-        // A client gone from the TCP side must not end the program with SIGPIPE.
-        const ssize_t w = tcp ? ::send(fd, c.bytes.data() + sent, due - sent, MSG_NOSIGNAL)
-                              : ::write(fd, c.bytes.data() + sent, due - sent);
+        const long w = line_write(fd, tcp, c.bytes.data() + sent, due - sent);
         if (w < 0) {
-          if (errno == EAGAIN || errno == EINTR) {
+          if (would_block()) {
             want_pollout = true;
             break;
           }
@@ -259,8 +288,7 @@ void Simulator::Impl::run() {
     }
 
     // Sleep until input, a wake-up or the next due byte.
-    timespec ts{};
-    timespec *timeout = nullptr;
+    std::chrono::nanoseconds timeout{-1};
     if (!queue.empty() && !want_pollout) {
       Clock::time_point next = chunk_start;
       if (have_start && !queue.front().bytes.empty() && byte_time().count() > 0)
@@ -268,26 +296,14 @@ void Simulator::Impl::run() {
       if (have_start && queue.front().new_baud > 0) next = std::max(chunk_start, line_free);
       auto wait = next - Clock::now();
       if (wait < Clock::duration::zero()) wait = Clock::duration::zero();
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-      ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-      ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-      timeout = &ts;
+      timeout = std::chrono::duration_cast<std::chrono::nanoseconds>(wait);
     }
-    pollfd fds[3] = {{fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0},
-                     {wake, POLLIN, 0},
-                     {listen_fd, POLLIN, 0}};
-    const int rc = ::ppoll(fds, 3, timeout, nullptr);
-    if (rc < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents & POLLIN) {
-      std::uint64_t v = 0;
-      [[maybe_unused]] const ssize_t r = ::read(wake, &v, sizeof v);
-    }
+    Ready ready;
+    if (!wait_ready(fd, want_pollout, wake, listen_fd, timeout, ready)) break;
+    if (ready.waker) drain_waker(wake);
     if (stopping.load()) break;
-    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (ready.line) {
+      const long n = line_read(fd, tcp, buf, sizeof buf);
       if (n > 0) {
         trace_bytes(true, buf, static_cast<std::size_t>(n));
         produced.clear();
@@ -305,34 +321,33 @@ void Simulator::Impl::run() {
           }
           queue.push_back(std::move(c));
         }
-      } else if (tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
+      } else if (tcp && (n == 0 || !would_block())) {
         // The client went away: the terminal stays as it is for the next one, and what
         // it still had to send goes nowhere, as on an unplugged line.
-        ::close(fd);
-        fd = -1;
+        close_socket(fd);
+        fd = kNoSocket;
         queue.clear();
         have_start = false;
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      } else if (n == 0 || !would_block()) {
         // A hang-up on a real device: wait a little instead of spinning.
-        timespec pause{0, 50'000'000};
-        ::ppoll(&fds[1], 1, &pause, nullptr);
+        Ready paused;
+        wait_ready(kNoSocket, false, wake, kNoSocket, std::chrono::milliseconds(50), paused);
       }
     }
     // One client at a time: a second connection is closed while the first lasts. A
     // client that closed and connected again at once may have its end still unread
     // behind its last bytes: it has ended when nothing but the end is left to read.
-    if (fds[2].revents & POLLIN) {
-      const int client = accept_client(listen_fd);
-      char next = 0;
-      if (client >= 0 && fd >= 0 && ::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
-        ::close(fd);
-        fd = -1;
+    if (ready.listener) {
+      const Socket client = accept_client(listen_fd);
+      if (client != kNoSocket && fd != kNoSocket && peer_closed(fd)) {
+        close_socket(fd);
+        fd = kNoSocket;
         queue.clear();
         have_start = false;
       }
-      if (client >= 0 && fd >= 0) {
-        ::close(client);
-      } else if (client >= 0) {
+      if (client != kNoSocket && fd != kNoSocket) {
+        close_socket(client);
+      } else if (client != kNoSocket) {
         fd = client;
       }
     }
@@ -357,8 +372,7 @@ bool Simulator::start(std::string *error) {
 void Simulator::stop() {
   if (!impl_->thread.joinable()) return;
   impl_->stopping = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t w = ::write(impl_->wake, &one, sizeof one);
+  wake(impl_->wake);
   impl_->thread.join();
   impl_->close_line();
 }

@@ -628,13 +628,19 @@ namespace {
 struct Program {
   pid_t pid = -1;
   int out = -1;
+  int in = -1;  // the program's standard input, with with_stdin
 
   // with_stderr: standard error goes to the same pipe (else to /dev/null).
-  explicit Program(const std::vector<std::string> &args, bool with_stderr = false) {
+  explicit Program(const std::vector<std::string> &args, bool with_stderr = false, bool with_stdin = false) {
     int fds[2];
-    if (::pipe(fds) != 0) return;
+    int input[2] = {-1, -1};
+    if (::pipe(fds) != 0 || (with_stdin && ::pipe(input) != 0)) return;
     pid = ::fork();
     if (pid == 0) {
+      if (with_stdin) {
+        ::dup2(input[0], 0);
+        ::close(input[1]);
+      }
       ::dup2(fds[1], 1);
       const int null = ::open("/dev/null", O_WRONLY);
       if (with_stderr) {
@@ -651,8 +657,21 @@ struct Program {
     }
     ::close(fds[1]);
     out = fds[0];
+    if (with_stdin) {
+      ::close(input[0]);
+      in = input[1];
+    }
+  }
+  void say(const std::string &line) {
+    const std::string text = line + "\n";
+    EXPECT_EQ(::write(in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void close_stdin() {
+    ::close(in);
+    in = -1;
   }
   ~Program() {
+    if (in >= 0) ::close(in);
     if (pid > 0) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
@@ -747,13 +766,64 @@ TEST(Program, ServesUntilSignalledAndTakesFaultsFromTheCommandLine) {
   }
 }
 
+// The words on standard input do what the signals do; a wrong word is answered on
+// standard error, and the end of input leaves the terminal served.
+TEST(Program, WordsOnStandardInputActAsTheSignalsDo) {
+  Program p({"--instant", "--exit-take", "-1"}, true, true);
+  ASSERT_GT(p.pid, 0);
+  std::string line = p.read_until([](const std::string &s) { return s.find('\n') != std::string::npos; }, 5000ms);
+  ASSERT_NE(line.find("/dev/pts/"), std::string::npos) << line;
+  line.pop_back();
+  ASSERT_EQ(EnablePort(line.c_str(), 8, 0, 0, 38400, 0), 1) << tolvex_port_error();
+  // The next draw once the word has been carried out (a mark after it, an unknown word,
+  // has been answered): its status word, 0 when it worked.
+  int marks = 0;
+  std::string said;
+  auto draw_after = [&](const std::string &word) {
+    p.say(word);
+    const std::string mark = "mark" + std::to_string(++marks);
+    p.say(mark);
+    said += p.read_until([&](const std::string &s) { return s.find("'" + mark + "'") != std::string::npos; }, 5000ms);
+    EXPECT_NE(said.find("'" + mark + "': unknown word"), std::string::npos) << said;
+    const Outcome o = run([] { return card_stk_mov(0, 1); });
+    return o.result == 0 ? 0 : status_of(o);
+  };
+  // The jammed draw leaves its card stuck at the feeder: `clear` frees the jam, the card
+  // stays inside until the service visit.
+  EXPECT_EQ(draw_after("jam"), 0x2004);
+  EXPECT_EQ(draw_after("clear"), 0x2006);
+  EXPECT_EQ(draw_after("service"), 0);
+  // A card at the exit with --exit-take -1 waits for `take`.
+  EXPECT_EQ(run([] { return card_eject(); }).result, 0);
+  EXPECT_EQ(status_of(run([] { return card_stk_mov(0, 1); })), 0x2006);
+  EXPECT_EQ(draw_after("take"), 0);
+  // The card drawn is still inside: the service visit takes it out, and a jam with it.
+  p.say("jam");
+  EXPECT_EQ(draw_after("  service\r"), 0);
+  EXPECT_EQ(draw_after("jam"), 0x2004);
+  for (const char *word : {"bogus", "empty 3", "take 1", "low 1", "nocartridge=2", "empty 2"}) p.say(word);
+  EXPECT_EQ(draw_after("service"), 0);
+  for (const char *word : {"low 1", "nocartridge=2", "empty 2"})
+    EXPECT_EQ(said.find(word), std::string::npos) << word << " is a word: " << said;
+  EXPECT_NE(said.find("'bogus': unknown word"), std::string::npos) << said;
+  EXPECT_NE(said.find("'empty 3': empty wants a stacker, 1 or 2"), std::string::npos) << said;
+  EXPECT_NE(said.find("'take 1': take takes no argument"), std::string::npos) << said;
+  // The end of input leaves the terminal served, and SIGTERM still ends it cleanly.
+  p.close_stdin();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(cstr(run([] { return model(); }).data, 0), "TOLVEX-SIM TVX-100");
+  EXPECT_EQ(p.end_with(SIGTERM), 0);
+  DisablePort();
+}
+
 TEST(Program, HelpNamesEveryOption) {
   Program p({"--help"});
   ASSERT_GT(p.pid, 0);
   const std::string help = p.read_until([](const std::string &) { return false; }, 5000ms);
   for (const char *opt : {"--device", "--link", "--trace", "--instant", "--seed", "--fault", "--exit-take", "--baud",
                           "--time", "noack", "badbcc", "status=", "jam", "SIGUSR2", "--card-inside", "--card-media",
-                          "--capture-count", "status list", "error list"})
+                          "--capture-count", "status list", "error list", "standard input", "nocartridge S",
+                          "service", "take"})
     EXPECT_NE(help.find(opt), std::string::npos) << opt;
   EXPECT_EQ(p.end_with(0), 0);
 }

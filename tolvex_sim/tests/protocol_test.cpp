@@ -241,17 +241,27 @@ TEST(Engine, MechanicalTimeDelaysTheReplyAndBaudChangeFollowsIt) {
   EXPECT_TRUE(h.out[1].bytes.empty());
 }
 
+namespace {
+// A pseudo-terminal, or on Windows (where there is none) the loopback.
+Options line_options(int baud) {
+  Options o;
+  o.baud = baud;
+#ifdef _WIN32
+  o.listen = "127.0.0.1:0";
+#endif
+  return o;
+}
+}  // namespace
+
 TEST(Line, OpensOnlyAtTheTerminalsSpeeds) {
   for (const int baud : {9600, 19200, 38400, 57600}) {
-    Options o;
-    o.baud = baud;
+    const Options o = line_options(baud);
     Simulator sim(o);
     std::string error;
     EXPECT_TRUE(sim.start(&error)) << baud << ": " << error;
   }
   for (const int baud : {0, 1200, 115200, -9600}) {
-    Options o;
-    o.baud = baud;
+    const Options o = line_options(baud);
     Simulator sim(o);
     std::string error;
     EXPECT_FALSE(sim.start(&error)) << baud;

@@ -13,6 +13,10 @@
 #       starts the simulator with its link at LINK, runs COMMAND and ends the simulator.
 #       With TOLVEX_HANGUP=1 the simulator is ended as soon as COMMAND says its command is
 #       in flight (a file whose Windows path COMMAND finds in TOLVEX_TEST_READY_FILE).
+#   wine_sim.sh listen SIM_COMMAND... -- COMMAND...
+#       starts SIM_COMMAND (a simulator, under wine or not, with its options) with
+#       --listen 127.0.0.1:0, runs COMMAND with the socket:// address it prints in
+#       TOLVEX_TEST_PORT and in place of every @PORT@ argument, and ends the simulator.
 set -euo pipefail
 export WINEDEBUG=-all
 
@@ -74,8 +78,34 @@ case "$1" in
     fi
     wait "$cmd_pid"
     ;;
+  listen)
+    shift
+    sim_command=()
+    while [ "$1" != "--" ]; do
+      sim_command+=("$1")
+      shift
+    done
+    shift
+    # The address goes to a file: a pipe could be held open by wine's helper processes.
+    out=$(mktemp "${TMPDIR:-/tmp}/tolvex_wine_listen.XXXXXX")
+    "${sim_command[@]}" --listen 127.0.0.1:0 >"$out" 2>&1 </dev/null &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; rm -f "$out"' EXIT
+    address=""
+    for _ in $(seq 600); do
+      address=$(grep -o -m1 'socket://[^[:space:]]*' "$out" || true)
+      [ -n "$address" ] && break
+      kill -0 "$sim_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    [ -n "$address" ] || { echo "wine_sim.sh: the simulator gave no address:" >&2; cat "$out" >&2; exit 1; }
+    export TOLVEX_TEST_PORT=$address
+    command=()
+    for a in "$@"; do command+=("${a//@PORT@/$address}"); done
+    "${command[@]}"
+    ;;
   *)
-    echo "usage: wine_sim.sh start|stop|run ..." >&2
+    echo "usage: wine_sim.sh start|stop|run|listen ..." >&2
     exit 2
     ;;
 esac
