@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <csignal>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -191,10 +192,17 @@ constexpr const char *kAgingDescription =
     "The bench's aging run, its record in aging-records/ unless told otherwise (Ctrl-C, SIGTERM or SIGHUP\n"
     "stop after the cycle, a second one at once); exit 0 when all cycles were done, 1 when it ended early";
 
+// The options alone: the tool's help has one usage block, its own.
+class NoUsageFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App *, std::string) const override { return {}; }
+};
+
 }  // namespace
 
 std::string aging_usage() {
   CLI::App app{kAgingDescription, "tolvex_cli aging"};
+  app.formatter(std::make_shared<NoUsageFormatter>());
   AgingArguments a;
   add_aging_options(app, a);
   // The help, indented under the tool's own.
@@ -237,7 +245,7 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   }
 
   Session session(options, out, err);
-  if (!session.open_port()) return kExitFailed;
+  if (!session.open_port()) return kExitPort;
   CliControls controls(o, out, err);
   bench::AgingEngine engine(session.step(), controls);
   engine.set_pause(std::chrono::milliseconds(o.pause_ms));

@@ -1,5 +1,6 @@
 #include "invocation.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -66,6 +67,20 @@ std::size_t required_arguments(const Command &command, std::span<const std::stri
 
 std::string describe(const ArgDescription &arg) { return arg.name + ":" + kind_text(arg); }
 
+// Edits (insert, delete, replace, swap two neighbours) that turn a into b.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
 std::string usage(const Command &c) {
   std::string u(c.name);
   if (!c.signature.empty()) u += " " + std::string(c.signature);
@@ -105,6 +120,24 @@ bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::st
   return true;
 }
 
+std::string nearest_command(std::string_view word) {
+  // Close enough to be a slip: a third of the word's length, at least one edit.
+  std::size_t best = std::max<std::size_t>(1, word.size() / 3) + 1;
+  std::string found;
+  auto consider = [&](std::string_view name) {
+    const std::size_t d = edit_distance(word, name);
+    if (d > 0 && d < best) {
+      best = d;
+      found = name;
+    }
+  };
+  for (const Command &c : commands()) {
+    if (c.role != Role::Refused) consider(c.name);
+  }
+  consider("aging");
+  return found;
+}
+
 bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error) {
   out = PreparedCall{};
   if (words.empty()) {
@@ -113,7 +146,9 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
   }
   const Command *command = find_command(words[0]);
   if (command == nullptr) {
-    error = "unknown command '" + words[0] + "' (tolvex_cli --help lists them)";
+    const std::string near = nearest_command(words[0]);
+    error = "unknown command '" + words[0] + "'" +
+            (near.empty() ? " (tolvex_cli --help lists them)" : " (did you mean '" + near + "'?)");
     return false;
   }
   if (command->role == Role::Refused) {

@@ -22,6 +22,10 @@ struct PreparedCall {
 // the signed kinds. False with a message when it is no number or out of the kind's range.
 bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::string &error);
 
+// The command name (or "aging") a misspelt word most likely meant; empty when none is
+// close.
+std::string nearest_command(std::string_view word);
+
 // Checks "COMMAND ARGS..." against the command's signature and builds the C arguments.
 // Nothing is sent. False with a message naming the problem.
 bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error);

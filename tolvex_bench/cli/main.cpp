@@ -2,11 +2,13 @@
 // prints the bench's report of each outcome.
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -37,11 +39,25 @@ constexpr const char *kPortNames =
     "(default ~/.config/tolvex/ports.conf), else /dev/ttyS<n-1>.\n";
 #endif
 
+constexpr const char *kUsage =
+    "Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
+    "       tolvex_cli [OPTIONS] --script FILE\n"
+    "       tolvex_cli [OPTIONS] aging --count N [AGING OPTIONS]\n"
+    "       tolvex_cli ports\n"
+    "Options may come before or after the command; words after '--' are the command's.\n";
+
+// One usage block, the tool's own, instead of the one the parser would make.
+class ToolFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App *, std::string) const override { return kUsage; }
+};
+
 std::string command_list() {
   std::ostringstream os;
   os << "\nCommands (numbers in decimal or 0x-hex; hex = bytes as hexadecimal text, hexN = N bytes,\n"
         "shorter input zero-filled; after a mode other than 1 the remaining arguments may be left out):\n";
   for (const Command &c : commands()) {
+    if (c.role == Role::Refused) continue;
     std::string usage(c.name);
     if (!c.signature.empty()) usage += " " + std::string(c.signature);
     os << "  " << usage;
@@ -49,16 +65,61 @@ std::string command_list() {
     os << (usage.size() < width ? std::string(width - usage.size(), ' ') : std::string("\n  " + std::string(width, ' ')));
     os << c.purpose;
     if (!c.code.empty() && c.role == Role::Terminal) os << " [" << c.code << "]";
-    if (c.role == Role::Refused) os << " (done by the tool itself)";
     os << "\n";
   }
   os << "\nThe aging run:\n" << aging_usage();
   os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
         "'view hex' / 'view string' switch the report view.\n"
      << kPortNames
-     << "Exit status: 0 success, 1 the command failed or the port could not be opened,\n"
-        "2 bad command line or script (nothing is sent).\n";
+     << "Exit status: 0 success, 1 a command failed, 2 bad command line or script (nothing is\n"
+        "sent), 3 the port could not be opened.\n";
   return os.str();
+}
+
+// The command line split into the tool's options (with their values) and the command's
+// words, so that options may come before or after the command. A word that names none
+// of the tool's options is the command's: a negative number, and after "aging" that
+// run's own options and its --help. Everything after "--" is the command's.
+struct CommandLine {
+  std::vector<std::string> options;
+  std::vector<std::string> words;
+};
+
+CommandLine split_command_line(const CLI::App &app, int argc, char **argv) {
+  CommandLine line;
+  bool words_only = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (words_only) {
+      line.words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      words_only = true;
+      continue;
+    }
+    const bool dashed = arg.size() > 1 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1])) == 0;
+    if (!dashed) {
+      line.words.push_back(arg);
+      continue;
+    }
+    const bool aging = !line.words.empty() && line.words.front() == "aging";
+    const std::string name = arg.substr(0, arg.find('='));
+    const CLI::Option *option = app.get_option_no_throw(name);
+    if (option == nullptr || (aging && option == app.get_help_ptr())) {
+      // Unknown here: the aging run's, or an error the parser names.
+      (aging ? line.words : line.options).push_back(arg);
+      continue;
+    }
+    line.options.push_back(arg);
+    if (option->get_items_expected_min() > 0 && name.size() == arg.size() && i + 1 < argc) line.options.push_back(argv[++i]);
+  }
+  // "ports" is the parser's own subcommand.
+  if (!line.words.empty() && line.words.front() == "ports") {
+    line.options.insert(line.options.end(), line.words.begin(), line.words.end());
+    line.words.clear();
+  }
+  return line;
 }
 
 int run_script(Session &session, std::istream &in, const std::string &name, bool keep_going) {
@@ -87,12 +148,10 @@ int run_script(Session &session, std::istream &in, const std::string &name, bool
 }  // namespace
 
 int main(int argc, char **argv) {
-  CLI::App app{"Runs terminal commands through libtolvex and prints the bench's report of each outcome.\n"
-               "  tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
-               "  tolvex_cli [OPTIONS] --script FILE",
+  CLI::App app{"Runs terminal commands through libtolvex and prints the bench's report of each outcome.",
                "tolvex_cli"};
+  app.formatter(std::make_shared<ToolFormatter>());
   app.footer(command_list());
-  app.prefix_command();
 
   SessionOptions options;
   std::string view = "string";
@@ -104,20 +163,33 @@ int main(int argc, char **argv) {
       ->check(CLI::IsMember(std::vector<std::uint32_t>(std::begin(tolvex::kTerminalBauds), std::end(tolvex::kTerminalBauds))))
       ->capture_default_str();
   app.add_option("--view", view, "report view")->check(CLI::IsMember({"string", "hex"}))->capture_default_str();
-  app.add_flag("--sim", options.simulate, "run against an in-process simulated terminal instead of a port")
-      ->excludes(port);
+  auto *sim = app.add_flag("--sim", options.simulate, "run against an in-process simulated terminal instead of a port")
+                  ->excludes(port);
+  app.add_option("--sim-fault", options.sim_faults,
+                 "a fault rule for the simulated terminal, as tolvex_sim --fault takes it (repeatable)")
+      ->allow_extra_args(false)
+      ->needs(sim);
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
-  app.set_version_flag("--version", "tolvex_cli " TOLVEX_VERSION);
+  app.set_version_flag("-V,--version", "tolvex_cli " TOLVEX_VERSION);
   auto *ports = app.add_subcommand("ports", "list the serial devices present and the COMn names that reach them");
   std::string trace;
   app.add_option("--trace", trace, "append every byte written to and read from the terminal to FILE, in hex");
 
+  const CommandLine line = split_command_line(app, argc, argv);
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> reversed(line.options.rbegin(), line.options.rend());
+    app.parse(reversed);
   } catch (const CLI::ParseError &e) {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
+  }
+  for (const std::string &rule : options.sim_faults) {
+    std::string error;
+    if (!sim_fault_valid(rule, error)) {
+      std::cerr << "tolvex_cli: --sim-fault " << rule << ": " << error << "\n";
+      return kExitUsage;
+    }
   }
   options.view_mode = view_mode_from_text(view);
   // The library reads this when it is first used, which is after this point.
@@ -131,7 +203,7 @@ int main(int argc, char **argv) {
   if (ports->parsed()) return list_ports(std::cout, tolvex::bench::device_root_from_environment());
 #endif
 
-  const std::vector<std::string> words = app.remaining();
+  const std::vector<std::string> &words = line.words;
   if (!script.empty() && !words.empty()) {
     std::cerr << "tolvex_cli: give either a COMMAND or --script, not both\n";
     return kExitUsage;

@@ -2,7 +2,10 @@
 
 #include <tolvex/tolvex.h>
 
+#include <algorithm>
+
 #include "completion_wait.hpp"
+#include "ms_ic.hpp"
 #include "text.hpp"
 
 #if TOLVEX_CLI_WITH_SIM
@@ -62,6 +65,13 @@ bool Session::open_port() {
     sim_options.instant = true;
     simulator_ = std::make_unique<sim::Simulator>(sim_options);
     std::string error;
+    for (const std::string &rule : options_.sim_faults) {
+      if (!simulator_->add_fault(rule, &error)) {
+        err_ << "tolvex_cli: --sim-fault " << rule << ": " << error << "\n";
+        simulator_.reset();
+        return false;
+      }
+    }
     if (!simulator_->start(&error)) {
       err_ << "tolvex_cli: the simulated terminal did not start: " << error << "\n";
       simulator_.reset();
@@ -79,8 +89,44 @@ bool Session::open_port() {
     return false;
   }
   port_open_ = true;
+  port_name_ = port;
   return true;
 }
+
+bool sim_fault_valid(const std::string &rule, std::string &error) {
+#if TOLVEX_CLI_WITH_SIM
+  sim::Simulator unstarted;
+  return unstarted.add_fault(rule, &error);
+#else
+  (void)rule;
+  error = "this build has no simulated terminal (--sim)";
+  return false;
+#endif
+}
+
+namespace {
+
+// What the core decodes of an IC card's answer, as the bench's IC group shows it: the
+// answer to reset after a reset, the card's status word (the response's first two
+// bytes) after an APDU.
+void print_card_decoding(const bench::CommandState &state, std::ostream &out) {
+  if (state.result != 0) return;
+  const std::string_view code(state.code, 3);
+  const std::size_t length = std::min<std::size_t>(state.length, state.response.size());
+  if (code == "I21") {
+    out << " ANSWER TO RESET:\n";
+    for (const std::wstring &line : bench::answer_to_reset_lines(state.response.data(), length)) {
+      out << "   " << bench::to_utf8(line) << "\n";
+    }
+  } else if (code == "I22" && length >= 2) {
+    const std::uint8_t sw1 = state.response[0];
+    const std::uint8_t sw2 = state.response[1];
+    out << " CARD STATUS: " << bench::to_utf8(bench::status_word_hex(sw1, sw2)) << " "
+        << bench::to_utf8(bench::status_word_text(sw1, sw2)) << "\n";
+  }
+}
+
+}  // namespace
 
 int Session::run(const PreparedCall &call) {
   const Command &command = *call.command;
@@ -88,7 +134,7 @@ int Session::run(const PreparedCall &call) {
     command.invoke(call.c_args);
     return kExitOk;
   }
-  if (!open_port()) return kExitFailed;
+  if (!open_port()) return kExitPort;
 
   const bench::StepResult outcome = step_.run(call.code, [&] { return command.invoke(call.c_args).process_number; });
   switch (outcome) {
@@ -100,7 +146,17 @@ int Session::run(const PreparedCall &call) {
     case bench::StepResult::Reported:
       break;
   }
-  return step_.state().result == 0 ? kExitOk : kExitFailed;
+  const bench::CommandState &state = step_.state();
+  print_card_decoding(state, out_);
+  out_.flush();
+  if (state.result == TOLVEX_NO_ACK && !silence_hinted_) {
+    // Said once: every later command on a silent line fails the same way.
+    silence_hinted_ = true;
+    err_ << "tolvex_cli: no answer from " << port_name_ << " at " << options_.baud
+         << " baud: check the cable, the terminal's power, and that the terminal's own line speed is "
+         << options_.baud << " (--baud sets this side's)\n";
+  }
+  return state.result == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace tolvex::cli

@@ -121,23 +121,88 @@ TEST(CliUsage, HelpListsEveryCommand) {
     EXPECT_NE(r.out.find(std::string("  ") + line + " "), std::string::npos) << line;
   }
   EXPECT_NE(r.out.find("read the terminal's model [C11]"), std::string::npos);
-  // Every row of the export table, and "exe", has its usage line.
+  // Every row of the export table the tool sends, and "exe", has its usage line; the
+  // ones the tool calls itself are not listed.
   for (const tolvex::cli::Command &c : tolvex::cli::commands()) {
     std::string usage = "\n  " + std::string(c.name);
     if (!c.signature.empty()) usage += " " + std::string(c.signature);
-    EXPECT_NE(r.out.find(usage), std::string::npos) << c.name;
+    EXPECT_EQ(r.out.find(usage) != std::string::npos, c.role != tolvex::cli::Role::Refused) << c.name;
   }
   EXPECT_NE(r.out.find("--keep-going"), std::string::npos);
+  // One usage block.
+  const std::size_t usage = r.out.find("Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n");
+  ASSERT_NE(usage, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Usage", usage + 1), std::string::npos);
 }
 
 TEST(CliUsage, PortFailureNamesTheReason) {
   const CliRun r = run_cli("--port /nonexistent/tolvex-port model");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("cannot open /nonexistent/tolvex-port: "), std::string::npos) << r.err;
   // Local exports need no port.
   const CliRun d = run_cli("--port /nonexistent/tolvex-port delay 1");
   EXPECT_EQ(d.status, 0) << d.err;
+}
+
+TEST(CliUsage, OptionsBeforeOrAfterTheCommand) {
+  const std::string bad_port = "/nonexistent/tolvex-port";
+  struct Case {
+    std::string args;
+    int status;
+    std::string out_start;
+    std::string err_part;
+  } cases[] = {
+      {"-V", 0, "tolvex_cli " TOLVEX_TEST_VERSION, ""},
+      {"--version", 0, "tolvex_cli " TOLVEX_TEST_VERSION, ""},
+      {"model --port " + bad_port, 3, "", "cannot open " + bad_port},
+      {"--port=" + bad_port + " model", 3, "", "cannot open " + bad_port},
+      {"card_mov --port " + bad_port + " 1", 3, "", "cannot open"},
+      // A negative number is the command's, not an option.
+      {"--port " + bad_port + " mi_bal_inc 1 1 -5", 3, "", "cannot open"},
+      {"--port " + bad_port + " -- mi_bal_dec 1 1 -0x10", 3, "", "cannot open"},
+      {"model --bogus", 2, "", "--bogus"},
+      {"model --baud", 2, "", "--baud"},
+      {"modle --port " + bad_port, 2, "", "did you mean 'model'?"},
+      {"--sim-fault C11:noack model", 2, "", "--sim"},
+      {"--sim --sim-fault C11:sometimes model", 2, "", "--sim-fault C11:sometimes: "},
+  };
+  for (const Case &c : cases) {
+    const CliRun r = run_cli(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.out.substr(0, c.out_start.size()), c.out_start) << c.args;
+    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << c.args << " -> " << r.err;
+  }
+}
+
+TEST(CliSim, OptionsAfterTheCommandAndFaultRules) {
+  REQUIRE_SIM();
+  CliRun r = run_cli("model --sim --view hex");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 31), " COMMAND: Get model\n DATA: [54]") << r.out;
+  // A status word from the terminal, then a silent terminal: the report as always, and
+  // for the silence the port, the speed and what to check.
+  r = run_cli("--sim --sim-fault C33:status=0x2004 --script -", "card_stk_mov 0 1\ncard_eject\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : False!\n ERROR : The card is jammed. \n"), std::string::npos)
+      << r.out;
+  r = run_cli("--sim model --sim-fault C11:noack");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Get model\n RESULT   : False!\n ERROR : No ACK Error. \n");
+  EXPECT_NE(r.err.find("no answer from /"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" at 38400 baud: check the cable, the terminal's power"), std::string::npos) << r.err;
+}
+
+TEST(CliSim, CardAnswersDecodedAfterTheReport) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim --script -", "card_stk_mov 0 2\nic_reset\nic_exe 000500B0000010\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" COMMAND: IC Card Reset\n DATA: [3B][66][00][00][54][56][58][53][49][4D] \n"
+                       " ANSWER TO RESET:\n   3B 66 00 00 54 56 58 53 49 4D\n   TS 3B direct convention\n"
+                       "   Protocol T=0\n   Historical: \"TVXSIM\"\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" DATA: [69][86] \n CARD STATUS: 69 86 command not allowed: no current EF\n"), std::string::npos)
+      << r.out;
 }
 
 TEST(CliSim, StatusReportsInBothViews) {

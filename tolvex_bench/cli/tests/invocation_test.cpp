@@ -171,6 +171,26 @@ TEST(Prepare, RejectsBadInputWithAClearMessage) {
   EXPECT_EQ(prepare_ok({"delay", "1"}).command->role, Role::Local);
 }
 
+TEST(Prepare, SuggestsTheNearestCommand) {
+  const struct {
+    const char *typed;
+    const char *meant;  // empty: nothing close enough
+  } cases[] = {
+      {"modle", "model"},          {"card_stk_mvo", "card_stk_mov"}, {"card_ejct", "card_eject"},
+      {"Model", "model"},          {"agin", "aging"},                {"mi_rd_blok", "mi_rd_blk"},
+      {"zzzzzz", ""},              {"x", ""},                        {"EnablePrt", ""},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(nearest_command(c.typed), c.meant) << c.typed;
+    const std::string error = prepare_error({c.typed});
+    if (*c.meant != '\0') {
+      EXPECT_NE(error.find(std::string("did you mean '") + c.meant + "'?"), std::string::npos) << error;
+    } else {
+      EXPECT_NE(error.find("--help lists them"), std::string::npos) << error;
+    }
+  }
+}
+
 TEST(Script, WordsCommentsAndQuotes) {
   std::vector<std::string> w;
   std::string e;
