@@ -59,7 +59,7 @@ std::size_t required_arguments(const Command &command, std::span<const std::stri
   std::int64_t mode = 1;
   std::string ignored;
   if (!params.empty() && params[0].name == "mode" && !values.empty() &&
-      parse_number(values[0], params[0].kind, mode, ignored) && !setting_sends_value(mode)) {
+      parse_argument_number(params[0], values[0], mode, ignored) && !setting_sends_value(mode)) {
     return 1;
   }
   return params.size();
@@ -138,6 +138,13 @@ std::string nearest_command(std::string_view word) {
   return found;
 }
 
+bool parse_argument_number(const ArgDescription &arg, std::string_view text, std::int64_t &value, std::string &error) {
+  if (value_of_name(arg, text, value)) return true;
+  if (parse_number(text, arg.kind, value, error)) return true;
+  if (!arg.names.empty()) error += "; by name: " + names_text(arg);
+  return false;
+}
+
 bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error) {
   out = PreparedCall{};
   if (words.empty()) {
@@ -178,7 +185,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
       case Kind::I32:
       case Kind::Int: {
         CArg arg;
-        if (given && !parse_number(text, param.kind, arg.number, error)) {
+        if (given && !parse_argument_number(param, text, arg.number, error)) {
           error = describe(param) + ": " + error;
           return false;
         }

@@ -26,6 +26,10 @@ bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::st
 // close.
 std::string nearest_command(std::string_view word);
 
+// A numeric argument's value: one of its names (case-insensitive), else a number of its
+// kind. False with a message that lists the names when it is neither.
+bool parse_argument_number(const ArgDescription &arg, std::string_view text, std::int64_t &value, std::string &error);
+
 // Checks "COMMAND ARGS..." against the command's signature and builds the C arguments.
 // Nothing is sent. False with a message naming the problem.
 bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error);

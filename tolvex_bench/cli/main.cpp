@@ -41,6 +41,7 @@ constexpr const char *kPortNames =
 
 constexpr const char *kUsage =
     "Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
+    "       tolvex_cli help [COMMAND]\n"
     "       tolvex_cli [OPTIONS] --script FILE\n"
     "       tolvex_cli [OPTIONS] aging --count N [AGING OPTIONS]\n"
     "       tolvex_cli ports\n"
@@ -54,8 +55,9 @@ class ToolFormatter : public CLI::Formatter {
 
 std::string command_list() {
   std::ostringstream os;
-  os << "\nCommands (numbers in decimal or 0x-hex; hex = bytes as hexadecimal text, hexN = N bytes,\n"
-        "shorter input zero-filled; after a mode other than 1 the remaining arguments may be left out):\n";
+  os << "\nCommands (numbers in decimal or 0x-hex, or by the name of their value: 'tolvex_cli help COMMAND'\n"
+        "lists them; hex = bytes as hexadecimal text, hexN = N bytes, shorter input zero-filled; after a\n"
+        "mode other than 1 the remaining arguments may be left out):\n";
   for (const Command &c : commands()) {
     if (c.role == Role::Refused) continue;
     std::string usage(c.name);
@@ -120,6 +122,23 @@ CommandLine split_command_line(const CLI::App &app, int argc, char **argv) {
     line.words.clear();
   }
   return line;
+}
+
+// "help COMMAND": the command's arguments and the names of their values.
+int print_command_help(const std::string &name, std::ostream &out, std::ostream &err) {
+  if (name == "aging") {
+    out << aging_usage();
+    return kExitOk;
+  }
+  const Command *command = find_command(name);
+  if (command == nullptr || command->role == Role::Refused) {
+    const std::string near = nearest_command(name);
+    err << "tolvex_cli: unknown command '" << name << "'"
+        << (near.empty() ? std::string(" (tolvex_cli --help lists them)") : " (did you mean '" + near + "'?)") << "\n";
+    return kExitUsage;
+  }
+  out << command_help(*command);
+  return kExitOk;
 }
 
 int run_script(Session &session, std::istream &in, const std::string &name, bool keep_going) {
@@ -227,6 +246,13 @@ int main(int argc, char **argv) {
   if (words.empty()) {
     std::cerr << "tolvex_cli: no command given (tolvex_cli --help lists them)\n";
     return kExitUsage;
+  }
+  if (words.front() == "help") {
+    if (words.size() == 1) {
+      std::cout << app.help();
+      return kExitOk;
+    }
+    return print_command_help(words[1], std::cout, std::cerr);
   }
   if (words.front() == "aging") {
     return run_aging(options, std::vector<std::string>(words.begin() + 1, words.end()), std::cout, std::cerr);

@@ -161,6 +161,11 @@ TEST(CliUsage, OptionsBeforeOrAfterTheCommand) {
       // A negative number is the command's, not an option.
       {"--port " + bad_port + " mi_bal_inc 1 1 -5", 3, "", "cannot open"},
       {"--port " + bad_port + " -- mi_bal_dec 1 1 -0x10", 3, "", "cannot open"},
+      {"help card_mov", 0, "card_mov destination:u8\n  move the card to a module [C32]\n  destination: u8, or by name: MS=1", ""},
+      {"help cardmov", 2, "", "did you mean 'card_mov'?"},
+      {"help aging", 0, "  The bench's aging run", ""},
+      {"--port " + bad_port + " card_stk_mov STACKER2 feeder", 3, "", "cannot open"},
+      {"--port " + bad_port + " card_stk_mov 1 feed", 2, "", "'feed' is not a number; by name: MS=1"},
       {"model --bogus", 2, "", "--bogus"},
       {"model --baud", 2, "", "--baud"},
       {"modle --port " + bad_port, 2, "", "did you mean 'model'?"},
@@ -195,7 +200,7 @@ TEST(CliSim, OptionsAfterTheCommandAndFaultRules) {
 
 TEST(CliSim, CardAnswersDecodedAfterTheReport) {
   REQUIRE_SIM();
-  const CliRun r = run_cli("--sim --script -", "card_stk_mov 0 2\nic_reset\nic_exe 000500B0000010\n");
+  const CliRun r = run_cli("--sim --script -", "card_stk_mov 0 ic\nic_reset\nic_exe 000500B0000010\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" COMMAND: IC Card Reset\n DATA: [3B][66][00][00][54][56][58][53][49][4D] \n"
                        " ANSWER TO RESET:\n   3B 66 00 00 54 56 58 53 49 4D\n   TS 3B direct convention\n"
