@@ -15,6 +15,7 @@
 #include "aging_engine.hpp"
 #include "aging_record.hpp"
 #include "decimal.hpp"
+#include "json.hpp"
 #include "text.hpp"
 
 namespace tolvex::cli {
@@ -64,7 +65,9 @@ class CliControls final : public bench::AgingControls {
   void set_ic_text(const std::wstring &text) override { ic_ = text; }
   void set_ic_output(const std::wstring &) override {}
   void set_rf_output(const std::wstring &) override {}
-  void show_remain(std::int32_t remain) override { out_ << "Remain: " << remain << "\n" << std::flush; }
+  void show_remain(std::int32_t remain) override {
+    if (!json_) out_ << "Remain: " << remain << "\n" << std::flush;
+  }
   void show_error_texts(const std::array<std::wstring, 5> &texts) override { errors_ = texts; }
   void message(std::wstring_view text) override { err_ << bench::to_utf8(text) << "\n"; }
 
@@ -97,10 +100,10 @@ class CliControls final : public bench::AgingControls {
     if (!warn_if_needed()) err_ << "tolvex_cli: aging record: " << record_->csv_path().string() << "\n";
   }
   void card_held(bench::AgingRecord::Clock::time_point since) override {
-    out_ << bench::held_text(since) << "\n" << std::flush;
+    (json_ ? err_ : out_) << bench::held_text(since) << "\n" << std::flush;
   }
   void hold_ended(const bench::AgingStep &held) override {
-    out_ << bench::hold_ended_text(held) << "\n" << std::flush;
+    (json_ ? err_ : out_) << bench::hold_ended_text(held) << "\n" << std::flush;
   }
 
   // The run's summary once it has ended.
@@ -108,6 +111,7 @@ class CliControls final : public bench::AgingControls {
 
   const std::array<std::wstring, 5> &errors() const { return errors_; }
   std::function<bool()> abandoned_;
+  bool json_ = false;  // standard output gets the summary object alone
 
  private:
   bool warn_if_needed() {
@@ -167,6 +171,33 @@ struct AgingArguments {
   bool no_eject = false;
   bool no_rotate = false;
 };
+
+// The run's outcome as one JSON object: the counts of the summary, the error texts of
+// the page and the summary's text.
+std::string summary_json(const bench::AgingSummary &s, const CliControls &controls) {
+  const auto counts = [](const auto &values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) out += (i ? "," : "") + std::to_string(values[i]);
+    return out + "]";
+  };
+  std::vector<std::string> errors;
+  for (const std::wstring &text : controls.errors()) errors.push_back(bench::to_utf8(text));
+  JsonObject o;
+  o.add("aging", true)
+      .add("count", static_cast<std::int64_t>(s.count))
+      .add("done", static_cast<std::int64_t>(s.done))
+      .add("begun", static_cast<std::int64_t>(s.begun))
+      .add("ended", bench::to_utf8(bench::end_text(s.end)))
+      .add("message", bench::to_utf8(s.message))
+      .add_json("counted", counts(s.counted))
+      .add_json("other", counts(s.other))
+      .add_json("captured", counts(s.captured))
+      .add("longest_cycle", static_cast<std::int64_t>(s.longest_cycle))
+      .add("longest_ms", static_cast<std::int64_t>(s.longest.count()))
+      .add("error_texts", errors)
+      .add("summary", controls.summary());
+  return o.text();
+}
 
 // The one list of the aging options: parses them, and gives the tool's help their usage.
 void add_aging_options(CLI::App &app, AgingArguments &a) {
@@ -247,6 +278,7 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   Session session(options, out, err);
   if (!session.open_port()) return kExitPort;
   CliControls controls(o, out, err);
+  controls.json_ = options.json;
   bench::AgingEngine engine(session.step(), controls);
   engine.set_pause(std::chrono::milliseconds(o.pause_ms));
   controls.abandoned_ = [&engine] { return engine.abandon_requested(); };
@@ -283,8 +315,12 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
 #endif
   g_engine.store(nullptr);
 
-  for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
-  out << controls.summary();
+  if (options.json) {
+    out << summary_json(summary, controls) << "\n";
+  } else {
+    for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
+    out << controls.summary();
+  }
   out.flush();
 #ifndef _WIN32
   sigaction(SIGPIPE, &previous_pipe, nullptr);

@@ -188,6 +188,8 @@ int main(int argc, char **argv) {
                  "a fault rule for the simulated terminal, as tolvex_sim --fault takes it (repeatable)")
       ->allow_extra_args(false)
       ->needs(sim);
+  app.add_flag("--json", options.json,
+               "print one JSON object per command (the aging run: its summary) on standard output, nothing else");
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
   app.set_version_flag("-V,--version", "tolvex_cli " TOLVEX_VERSION);

@@ -3,8 +3,11 @@
 #include <tolvex/tolvex.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "completion_wait.hpp"
+#include "hex.hpp"
+#include "json.hpp"
 #include "ms_ic.hpp"
 #include "text.hpp"
 
@@ -31,6 +34,10 @@ class Session::Host final : public bench::StepHost {
   void message(std::wstring_view text) override { session_.err_ << bench::to_utf8(text) << "\n"; }
 
   void report(const std::wstring &text) override {
+    if (session_.options_.json) {
+      session_.last_report_ = bench::to_utf8(text);
+      return;
+    }
     session_.out_ << bench::to_utf8(text) << "\n";
     session_.out_.flush();
   }
@@ -128,15 +135,70 @@ void print_card_decoding(const bench::CommandState &state, std::ostream &out) {
 
 }  // namespace
 
+std::string outcome_json(const PreparedCall &call, const bench::CommandState &state, bool reported,
+                         const std::string &report) {
+  JsonObject o;
+  o.add("command", call.command->name).add("code", call.code);
+  if (!reported) {
+    // Not started, or given up before an outcome: nothing came back.
+    o.add("process_number", static_cast<int>(state.gb_prc_no)).add_null("result").add_null("status_word");
+    o.add("data", "").add("report", "");
+    return o.text();
+  }
+  o.add("process_number", static_cast<int>(state.response_prc_no)).add("result", state.result);
+  o.add("result_text", bench::to_utf8(bench::result_message(state.result)));
+  // The terminal's status word: 0 on success, its own error code when it refused.
+  if (state.result == 0 || (state.result > TOLVEX_NEGATIVE && state.result <= 0xFFFF)) {
+    char word[8];
+    std::snprintf(word, sizeof word, "0x%04X", static_cast<unsigned>(state.result));
+    o.add("status_word", word);
+  } else {
+    o.add_null("status_word");
+  }
+  const std::size_t length = std::min<std::size_t>(state.length, state.response.size());
+  o.add("data", bench::plain_hex(state.response.data(), length));
+  o.add("report", report);
+  const std::string_view code(state.code, 3);
+  if (state.result == 0 && code == "I21") {
+    const bench::AnswerToReset atr = bench::decode_answer_to_reset(state.response.data(), length);
+    JsonObject a;
+    a.add("valid", atr.valid());
+    if (atr.valid()) {
+      a.add("ts", bench::plain_hex(&atr.ts, 1));
+      std::string protocols = "[";
+      for (std::size_t i = 0; i < atr.protocols.size(); ++i) {
+        protocols += (i ? "," : "") + std::to_string(atr.protocols[i]);
+      }
+      a.add_json("protocols", protocols + "]");
+      a.add("historical", bench::plain_hex(atr.historical.data(), atr.historical.size()));
+    } else {
+      a.add("problem", bench::to_utf8(atr.problem));
+    }
+    o.add_json("answer_to_reset", a.text());
+  } else if (state.result == 0 && code == "I22" && length >= 2) {
+    JsonObject sw;
+    sw.add("word", bench::plain_hex(state.response.data(), 2))
+        .add("text", bench::to_utf8(bench::status_word_text(state.response[0], state.response[1])));
+    o.add_json("card_status", sw.text());
+  }
+  return o.text();
+}
+
 int Session::run(const PreparedCall &call) {
   const Command &command = *call.command;
   if (command.role == Role::Local) {
     command.invoke(call.c_args);
+    if (options_.json) out_ << JsonObject().add("command", command.name).add("result", 0).text() << "\n" << std::flush;
     return kExitOk;
   }
   if (!open_port()) return kExitPort;
 
+  last_report_.clear();
   const bench::StepResult outcome = step_.run(call.code, [&] { return command.invoke(call.c_args).process_number; });
+  const bench::CommandState &state = step_.state();
+  if (options_.json) {
+    out_ << outcome_json(call, state, outcome == bench::StepResult::Reported, last_report_) << "\n" << std::flush;
+  }
   switch (outcome) {
     case bench::StepResult::NotStarted:
       return kExitFailed;
@@ -146,8 +208,7 @@ int Session::run(const PreparedCall &call) {
     case bench::StepResult::Reported:
       break;
   }
-  const bench::CommandState &state = step_.state();
-  print_card_decoding(state, out_);
+  if (!options_.json) print_card_decoding(state, out_);
   out_.flush();
   if (state.result == TOLVEX_NO_ACK && !silence_hinted_) {
     // Said once: every later command on a silent line fails the same way.

@@ -25,6 +25,7 @@ struct SessionOptions {
   bool simulate = false;
   std::vector<std::string> sim_faults;  // fault rules for the simulated terminal
   int view_mode = 0;
+  bool json = false;  // one JSON object per command instead of the report
 };
 
 // True when the simulated terminal takes `rule`; false with the reason otherwise.
@@ -77,6 +78,13 @@ class Session {
   bool silence_hinted_ = false;
   std::unique_ptr<Host> host_;
   bench::CommandStep step_;
+  std::string last_report_;  // the report of the last command, kept for --json
 };
+
+// The JSON object of one finished command: its name and code, process number, result
+// code and its text, the terminal's status word, the data as hex, the report, and what
+// the core decodes of an IC card's answer.
+std::string outcome_json(const PreparedCall &call, const bench::CommandState &state, bool reported,
+                         const std::string &report);
 
 }  // namespace tolvex::cli

@@ -210,6 +210,75 @@ TEST(CliSim, CardAnswersDecodedAfterTheReport) {
       << r.out;
 }
 
+// Standard output read by Python's JSON reader: each line one object, printed back as
+// "key=value" lines of the keys asked for (one line of "---" between objects).
+std::string json_fields(const std::string &out, const std::string &keys) {
+  char path[] = "/tmp/tolvex_cli_json_XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return {};
+  close(fd);
+  std::ofstream(path) << out;
+  const std::string command = "python3 -c 'import json, sys\n"
+                              "for line in open(sys.argv[1]):\n"
+                              "    o = json.loads(line)\n"
+                              "    print(\"---\")\n"
+                              "    for k in sys.argv[2].split(\",\"):\n"
+                              "        print(k + \"=\" + json.dumps(o.get(k, \"(absent)\")))\n' " +
+                              std::string(path) + " " + keys + " 2>&1";
+  std::string text;
+  FILE *p = popen(command.c_str(), "r");
+  if (p == nullptr) return {};
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  std::remove(path);
+  return text;
+}
+
+TEST(CliSim, JsonOneObjectPerCommandAndNothingElse) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim --json --keep-going --script -",
+                           "card_stk_mov 0 ic\nic_reset\nic_exe 000500B0000010\ndelay 1\ncard_eject\ncard_eject\n");
+  EXPECT_EQ(r.status, 1);
+  const std::string object = "command,code,process_number,result,result_text,status_word,data";
+  const std::string decoded = "answer_to_reset=\"(absent)\"\ncard_status=\"(absent)\"\n";
+  EXPECT_EQ(json_fields(r.out, object + ",answer_to_reset,card_status,report"),
+            "---\ncommand=\"card_stk_mov\"\ncode=\"C31\"\nprocess_number=1\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"\"\n" + decoded +
+            "report=\" COMMAND: Card move from stacker\\n RESULT   : Success! \"\n"
+            "---\ncommand=\"ic_reset\"\ncode=\"I21\"\nprocess_number=2\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"3B66000054565853494D\"\n"
+            "answer_to_reset={\"valid\": true, \"ts\": \"3B\", \"protocols\": [0], \"historical\": \"54565853494D\"}\n"
+            "card_status=\"(absent)\"\n"
+            "report=\" COMMAND: IC Card Reset\\n DATA: [3B][66][00][00][54][56][58][53][49][4D] \"\n"
+            "---\ncommand=\"ic_exe\"\ncode=\"I22\"\nprocess_number=3\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"6986\"\nanswer_to_reset=\"(absent)\"\n"
+            "card_status={\"word\": \"6986\", \"text\": \"command not allowed: no current EF\"}\n"
+            "report=\" COMMAND: IC Card Direct Control\\n DATA: [69][86] \"\n"
+            "---\ncommand=\"delay\"\ncode=\"(absent)\"\nprocess_number=\"(absent)\"\nresult=0\n"
+            "result_text=\"(absent)\"\nstatus_word=\"(absent)\"\ndata=\"(absent)\"\n" + decoded +
+            "report=\"(absent)\"\n"
+            "---\ncommand=\"card_eject\"\ncode=\"C33\"\nprocess_number=4\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"\"\n" + decoded +
+            "report=\" COMMAND: Card eject\\n RESULT   : Success! \"\n"
+            "---\ncommand=\"card_eject\"\ncode=\"C33\"\nprocess_number=5\nresult=8197\n"
+            "result_text=\"No cards.\"\nstatus_word=\"0x2005\"\ndata=\"2005\"\n" + decoded +
+            "report=\" COMMAND: Card eject\\n RESULT   : False!\\n ERROR : No cards. \"\n");
+  EXPECT_NE(r.err.find("<stdin>:6: card_eject failed"), std::string::npos) << r.err;
+  // A library failure has no status word; the aging run is one object.
+  const CliRun nak = run_cli("--sim --json --sim-fault C11:nak model");
+  EXPECT_EQ(nak.status, 1);
+  const CliRun aging = run_cli("--sim --json aging --count 2 --write 1 --read 1 --no-record");
+  EXPECT_EQ(aging.status, 0) << aging.err;
+  EXPECT_EQ(json_fields(nak.out + aging.out, "result,result_text,status_word,aging,count,done,ended,counted,error_texts"),
+            "---\nresult=3\nresult_text=\"NAK Error.\"\nstatus_word=null\naging=\"(absent)\"\ncount=\"(absent)\"\n"
+            "done=\"(absent)\"\nended=\"(absent)\"\ncounted=\"(absent)\"\nerror_texts=\"(absent)\"\n"
+            "---\nresult=\"(absent)\"\nresult_text=\"(absent)\"\nstatus_word=\"(absent)\"\n"
+            "aging=true\ncount=2\ndone=2\nended=\"all cycles done\"\ncounted=[0, 0, 0, 0, 0]\n"
+            "error_texts=[\"Track1: 0 , 0%\", \"Track2: 0 , 0%\", \"Track3: 0 , 0%\", \"IC: 0 , 0%\", \"RF: 0 , 0%\"]\n");
+}
+
 TEST(CliSim, StatusReportsInBothViews) {
   REQUIRE_SIM();
   CliRun r = run_cli("--sim model");
