@@ -276,34 +276,109 @@ int view_mode_from_text(std::string_view text) {
   return -1;
 }
 
+namespace {
+
+// "expect ok", "expect 0x2005", "expect data 0101", "expect data-prefix 01".
+bool parse_expectation(const std::vector<std::string> &words, Expectation &out, std::string &error) {
+  const std::string usage = "'expect' takes ok, a result code or status word (0x2005), 'data HEX' or 'data-prefix HEX'";
+  if (words.size() == 2 && words[1] == "ok") {
+    out.kind = Expectation::Kind::Ok;
+    return true;
+  }
+  if (words.size() == 2 && words[1] == "data") {  // no bytes at all came back
+    out.kind = Expectation::Kind::Data;
+    return true;
+  }
+  if (words.size() == 2) {
+    out.kind = Expectation::Kind::Result;
+    std::string why;
+    if (!parse_number(words[1], Kind::I32, out.result, why)) {
+      error = usage + ", got '" + words[1] + "'";
+      return false;
+    }
+    return true;
+  }
+  if (words.size() == 3 && (words[1] == "data" || words[1] == "data-prefix")) {
+    out.kind = words[1] == "data" ? Expectation::Kind::Data : Expectation::Kind::DataPrefix;
+    std::string why;
+    if (!bench::parse_hex_strict(words[2], out.bytes, &why)) {
+      error = "expect " + words[1] + ": " + why;
+      return false;
+    }
+    return true;
+  }
+  error = usage;
+  return false;
+}
+
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool ScriptParser::parse_line(std::string_view line, std::optional<ScriptStep> &step, std::string &error) {
+  ++number_;
+  step.reset();
+  const std::string_view text = trimmed(line);
+  if (text.starts_with("# ==")) {
+    std::string_view title = text.substr(4);
+    title = trimmed(title.substr(std::min(title.size(), title.find_first_not_of('='))));
+    while (!title.empty() && title.back() == '=') title = trimmed(title.substr(0, title.size() - 1));
+    ScriptStep s;
+    s.kind = ScriptStep::Kind::Section;
+    s.line = number_;
+    s.text = std::string(text);
+    s.title = std::string(title);
+    step = std::move(s);
+    return true;
+  }
+  std::vector<std::string> words;
+  if (!split_words(line, words, error)) return false;
+  if (words.empty()) return true;
+  ScriptStep s;
+  s.line = number_;
+  s.text = std::string(text);
+  if (words[0] == "view") {
+    const int mode = words.size() == 2 ? view_mode_from_text(words[1]) : -1;
+    if (mode < 0) {
+      error = "'view' takes one word, string or hex";
+      return false;
+    }
+    s.kind = ScriptStep::Kind::View;
+    s.view_mode = mode;
+  } else if (words[0] == "expect") {
+    if (!after_call_) {
+      error = "'expect' follows no command";
+      return false;
+    }
+    if (!parse_expectation(words, s.expect, error)) return false;
+    s.kind = ScriptStep::Kind::Expect;
+  } else {
+    if (!prepare_call(words, s.call, error)) return false;
+    s.kind = ScriptStep::Kind::Call;
+  }
+  // An expectation checks the command just before it (other expectations between).
+  after_call_ = s.kind == ScriptStep::Kind::Call || (after_call_ && s.kind == ScriptStep::Kind::Expect);
+  step = std::move(s);
+  return true;
+}
+
 std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors) {
   std::vector<ScriptStep> steps;
+  ScriptParser parser;
   std::string line;
-  std::vector<std::string> words;
-  int number = 0;
   while (std::getline(in, line)) {
-    ++number;
+    std::optional<ScriptStep> step;
     std::string error;
-    if (!split_words(line, words, error)) {
-      errors.push_back(std::to_string(number) + ": " + error);
+    if (!parser.parse_line(line, step, error)) {
+      errors.push_back(std::to_string(parser.line_number()) + ": " + error);
       continue;
     }
-    if (words.empty()) continue;
-    ScriptStep step;
-    step.line = number;
-    if (words[0] == "view") {
-      const int mode = words.size() == 2 ? view_mode_from_text(words[1]) : -1;
-      if (mode < 0) {
-        errors.push_back(std::to_string(number) + ": 'view' takes one word, string or hex");
-        continue;
-      }
-      step.is_view = true;
-      step.view_mode = mode;
-    } else if (!prepare_call(words, step.call, error)) {
-      errors.push_back(std::to_string(number) + ": " + error);
-      continue;
-    }
-    steps.push_back(std::move(step));
+    if (step) steps.push_back(std::move(*step));
   }
   return steps;
 }

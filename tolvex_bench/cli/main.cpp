@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -20,8 +21,11 @@
 #include "commands.hpp"
 #include "invocation.hpp"
 #include "ports.hpp"
+#include "script_run.hpp"
 #include "session.hpp"
 #ifndef _WIN32
+#include <sys/stat.h>
+
 #include "serial_ports.hpp"
 #endif
 
@@ -73,7 +77,7 @@ std::string command_list() {
   os << "\nScript files hold one command per line, '#' starts a comment, and the lines\n"
         "'view hex' / 'view string' switch the report view.\n"
      << kPortNames
-     << "Exit status: 0 success, 1 a command failed, 2 bad command line or script (nothing is\n"
+     << "Exit status: 0 success, 1 a command failed or an expectation was missed, 2 bad command line or script (nothing is\n"
         "sent), 3 the port could not be opened.\n";
   return os.str();
 }
@@ -141,25 +145,51 @@ int print_command_help(const std::string &name, std::ostream &out, std::ostream 
   return kExitOk;
 }
 
-int run_script(Session &session, std::istream &in, const std::string &name, bool keep_going) {
-  std::vector<std::string> errors;
-  const std::vector<ScriptStep> steps = parse_script(in, errors);
-  if (!errors.empty()) {
-    for (const std::string &e : errors) std::cerr << name << ":" << e << "\n";
-    return kExitUsage;
-  }
+// True when standard input is a regular file: a script read from it is checked whole
+// before anything is sent, as a named file is; from a pipe or a terminal each line runs
+// as it arrives.
+bool stdin_is_file() {
+#ifdef _WIN32
+  return true;
+#else
+  struct stat info {};
+  return ::fstat(0, &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+int run_script(Session &session, std::istream &in, const std::string &name, bool keep_going, bool whole,
+               const std::string &junit) {
+  ScriptRunner runner(session, name, keep_going, std::cerr);
   int status = kExitOk;
-  for (const ScriptStep &step : steps) {
-    if (step.is_view) {
-      session.set_view_mode(step.view_mode);
-      continue;
+  if (whole) {
+    std::vector<std::string> errors;
+    const std::vector<ScriptStep> steps = parse_script(in, errors);
+    if (!errors.empty()) {
+      for (const std::string &e : errors) std::cerr << name << ":" << e << "\n";
+      return kExitUsage;
     }
-    const int s = session.run(step.call);
-    if (s != kExitOk) {
-      std::cerr << name << ":" << step.line << ": " << step.call.command->name << " failed\n";
-      if (status == kExitOk) status = s;
-      if (!keep_going) break;
+    // After a stop the rest is only counted, as skipped, for the report.
+    for (const ScriptStep &step : steps) runner.step(step);
+  } else {
+    ScriptParser parser;
+    std::string line;
+    while (std::getline(in, line)) {
+      std::optional<ScriptStep> step;
+      std::string error;
+      if (!parser.parse_line(line, step, error)) {
+        std::cerr << name << ":" << parser.line_number() << ": " << error << "\n";
+        status = kExitUsage;
+        break;
+      }
+      if (step && !runner.step(*step)) break;
     }
+  }
+  const int ran = runner.finish();
+  if (status == kExitOk) status = ran;
+  if (!junit.empty()) {
+    std::ofstream file(junit);
+    write_junit(file, name, runner.cases());
+    if (!file) std::cerr << "tolvex_cli: cannot write the JUnit report " << junit << "\n";
   }
   return status;
 }
@@ -192,6 +222,8 @@ int main(int argc, char **argv) {
                "print one JSON object per command (the aging run: its summary) on standard output, nothing else");
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
   app.add_flag("--keep-going", keep_going, "in a script, go on after a failed command")->needs(script_opt);
+  std::string junit;
+  app.add_option("--junit", junit, "write a JUnit XML report of the script run to FILE")->needs(script_opt);
   app.set_version_flag("-V,--version", "tolvex_cli " TOLVEX_VERSION);
   auto *ports = app.add_subcommand("ports", "list the serial devices present and the COMn names that reach them");
   std::string trace;
@@ -242,7 +274,8 @@ int main(int argc, char **argv) {
       in = &file;
     }
     Session session(options, std::cout, std::cerr);
-    return run_script(session, *in, script == "-" ? "<stdin>" : script, keep_going);
+    const bool whole = script != "-" || stdin_is_file();
+    return run_script(session, *in, script == "-" ? "<stdin>" : script, keep_going, whole, junit);
   }
 
   if (words.empty()) {

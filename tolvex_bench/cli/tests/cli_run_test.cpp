@@ -1,11 +1,14 @@
 // Runs the built tolvex_cli as a user would and compares its whole output.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -279,6 +282,57 @@ TEST(CliSim, JsonOneObjectPerCommandAndNothingElse) {
             "error_texts=[\"Track1: 0 , 0%\", \"Track2: 0 , 0%\", \"Track3: 0 , 0%\", \"IC: 0 , 0%\", \"RF: 0 , 0%\"]\n");
 }
 
+TEST(CliSim, ExpectationsDecideAndJunitIsReadBack) {
+  REQUIRE_SIM();
+  char dir_template[] = "/tmp/tolvex_cli_junit_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  const std::string script = std::string(dir) + "/commission.tvx";
+  const std::string junit = std::string(dir) + "/report.xml";
+  std::ofstream(script) << "# == Identify\nmodel\nexpect data-prefix 544f4c564558\nchk_stacker\nexpect ok\n"
+                           "# == Issue & eject <card>\ncard_stk_mov stacker1 ms\nexpect ok\ncard_eject\ncard_eject\n"
+                           "expect 0x2005\n# == Deliberate miss\nmodel\nexpect data 00\n# == After the miss\nmodel\n";
+  // A refusal that was expected passes; a missed expectation prints both sides, fails the
+  // run and, without --keep-going, stops it.
+  CliRun r = run_cli("--sim --script " + script + " --junit " + junit);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, script + ":14: model: expected data 00, got 0 (ok), data 544F4C5645582D53494D205456582D31303000\n");
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n COMMAND: Get model\n"),
+            std::string::npos) << r.out;
+  // Read back by a JUnit reader written elsewhere.
+  const std::string reader =
+      "/usr/bin/python3 -c 'import sys\nfrom junitparser import JUnitXml\n"
+      "for suite in JUnitXml.fromfile(sys.argv[1]):\n"
+      "    print(suite.tests, suite.failures, suite.skipped)\n"
+      "    for case in suite:\n"
+      "        print(case.name, \"|\", \"skipped\" if case.is_skipped else \"passed\" if case.is_passed else "
+      "[x.message for x in case.result])\n' " + junit + " 2>&1";
+  std::string text;
+  if (FILE *p = popen(reader.c_str(), "r")) {
+    char buf[1024];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    pclose(p);
+  }
+  if (text.find("No module named") != std::string::npos) {
+    std::filesystem::remove_all(dir);
+    GTEST_SKIP() << "python3-junitparser is not installed (scripts/bootstrap test)";
+  }
+  EXPECT_EQ(text,
+            "4 1 1\nIdentify | passed\nIssue & eject <card> | passed\n"
+            "Deliberate miss | ['line 14: expected data 00, got 0 (ok), data 544F4C5645582D53494D205456582D31303000']\n"
+            "After the miss | skipped\n");
+  // Without sections, one case per command; --keep-going runs them all.
+  std::ofstream(script) << "model\nexpect 0x2005\ncard_eject\nexpect 0x2005\n";
+  r = run_cli("--sim --keep-going --script " + script + " --junit " + junit);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(":2: model: expected 0x2005 (No cards.), got 0 (ok), data 544F"), std::string::npos) << r.err;
+  const std::string xml = read_file(junit);
+  EXPECT_NE(xml.find("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"0\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<testcase classname=\"" + script + "\" name=\"3: card_eject\" time=\""), std::string::npos) << xml;
+  std::filesystem::remove_all(dir);
+}
+
 TEST(CliSim, StatusReportsInBothViews) {
   REQUIRE_SIM();
   CliRun r = run_cli("--sim model");
@@ -535,6 +589,65 @@ TEST(CliAging, RecordIsCompleteUpToTheLastCycleAfterKill9) {
     EXPECT_NE(rows[k].find("," + std::to_string(k + 1) + ",MS,C31:0 C33:0,ejected,"), std::string::npos) << rows[k];
   }
   std::filesystem::remove_all(dir);
+}
+
+// tolvex_cli with its standard input and output on `in_fd` / `out_fd` (pipes or a
+// pseudo-terminal), standard error to /dev/null.
+pid_t start_cli(const std::vector<std::string> &args, int in_fd, int out_fd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> words = {TOLVEX_CLI_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : words) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, TOLVEX_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Reads from `fd` into `seen` until it holds `text` after `from`, or 10 s pass.
+bool read_until(int fd, std::string &seen, const std::string &text, std::size_t from = 0) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (seen.find(text, from) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+TEST(CliSim, ScriptFromAPipeRunsEachLineAsItArrives) {
+  REQUIRE_SIM();
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = start_cli({"--sim", "--script", "-"}, in[0], out[1]);
+  close(in[0]);
+  close(out[1]);
+  ASSERT_GT(pid, 0);
+  // Each report comes while the input is still open; the card drawn by the first line
+  // is there for the second.
+  std::string seen;
+  ASSERT_EQ(write(in[1], "card_stk_mov 0 ms\n", 18), 18);
+  EXPECT_TRUE(read_until(out[0], seen, " COMMAND: Card move from stacker\n RESULT   : Success! \n")) << seen;
+  ASSERT_EQ(write(in[1], "card_position\n", 14), 14);
+  EXPECT_TRUE(read_until(out[0], seen, " COMMAND: Get Card Position\n RESULT: The Card is located at  SENSOR 2, \n")) << seen;
+  // A bad line ends the run there, with status 2.
+  ASSERT_EQ(write(in[1], "card_mov 999\nmodel\n", 20), 20);
+  close(in[1]);
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(out[0]);
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
 }
 
 #ifdef TOLVEX_SIM_PROGRAM

@@ -283,7 +283,7 @@ TEST(Script, ChecksEveryLineBeforeRunning) {
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_EQ(steps[0].line, 2);
   EXPECT_EQ(steps[0].call.code, "C11");
-  EXPECT_TRUE(steps[1].is_view);
+  EXPECT_EQ(steps[1].kind, ScriptStep::Kind::View);
   EXPECT_EQ(steps[1].view_mode, 1);
   EXPECT_EQ(steps[3].view_mode, 0);
 
@@ -294,6 +294,48 @@ TEST(Script, ChecksEveryLineBeforeRunning) {
   EXPECT_EQ(errors[0].rfind("2: ", 0), 0u);
   EXPECT_EQ(errors[1].rfind("3: 'card_mov' takes 1 argument", 0), 0u);
   EXPECT_EQ(errors[2].rfind("5: unknown command 'foo'", 0), 0u);
+}
+
+TEST(Script, ExpectationsAndSections) {
+  std::istringstream good(
+      "# == Identify ==\nmodel\nexpect ok\nexpect data-prefix 544f\ncard_eject\nexpect 0x2005\n"
+      "exe C16\nexpect data\nexpect 8197\n  # ==   Last  \n");
+  std::vector<std::string> errors;
+  const auto steps = parse_script(good, errors);
+  EXPECT_TRUE(errors.empty()) << errors.front();
+  ASSERT_EQ(steps.size(), 10u);
+  EXPECT_EQ(steps[0].kind, ScriptStep::Kind::Section);
+  EXPECT_EQ(steps[0].title, "Identify");
+  EXPECT_EQ(steps[2].expect.kind, Expectation::Kind::Ok);
+  EXPECT_EQ(steps[3].expect.kind, Expectation::Kind::DataPrefix);
+  EXPECT_EQ(steps[3].expect.bytes, (std::vector<std::uint8_t>{0x54, 0x4F}));
+  EXPECT_EQ(steps[5].expect.result, 0x2005);
+  EXPECT_EQ(steps[7].expect.kind, Expectation::Kind::Data);
+  EXPECT_TRUE(steps[7].expect.bytes.empty());
+  EXPECT_EQ(steps[8].expect.result, 8197);
+  EXPECT_EQ(steps[9].title, "Last");
+  EXPECT_EQ(steps[9].line, 10);
+
+  const struct {
+    const char *script;
+    const char *error;
+  } bad[] = {
+      {"expect ok\n", "1: 'expect' follows no command"},
+      {"model\nview hex\nexpect ok\n", "3: 'expect' follows no command"},
+      {"# == A\nexpect ok\n", "2: 'expect' follows no command"},
+      {"model\nexpect fine\n", "2: 'expect' takes ok, a result code or status word (0x2005), 'data HEX' or "
+                                 "'data-prefix HEX', got 'fine'"},
+      {"model\nexpect data 0G\n", "2: expect data: invalid hex digit 'G'"},
+      {"model\nexpect data-prefix\n", "2: 'expect' takes ok"},
+      {"model\nexpect data 01 02\n", "2: 'expect' takes ok"},
+  };
+  for (const auto &c : bad) {
+    std::istringstream in(c.script);
+    errors.clear();
+    parse_script(in, errors);
+    ASSERT_EQ(errors.size(), 1u) << c.script;
+    EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+  }
 }
 
 }  // namespace
