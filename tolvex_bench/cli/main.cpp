@@ -19,12 +19,14 @@
 
 #include "aging_command.hpp"
 #include "commands.hpp"
+#include "interactive.hpp"
 #include "invocation.hpp"
 #include "ports.hpp"
 #include "script_run.hpp"
 #include "session.hpp"
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "serial_ports.hpp"
 #endif
@@ -46,6 +48,7 @@ constexpr const char *kPortNames =
 constexpr const char *kUsage =
     "Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
     "       tolvex_cli help [COMMAND]\n"
+    "       tolvex_cli [OPTIONS]   (on a terminal: a session, one command a line)\n"
     "       tolvex_cli [OPTIONS] --script FILE\n"
     "       tolvex_cli [OPTIONS] aging --count N [AGING OPTIONS]\n"
     "       tolvex_cli ports\n"
@@ -279,6 +282,12 @@ int main(int argc, char **argv) {
   }
 
   if (words.empty()) {
+#ifndef _WIN32
+    if (::isatty(0) != 0) {
+      Session session(options, std::cout, std::cerr);
+      return run_interactive(session, std::cin, std::cout, std::cerr);
+    }
+#endif
     std::cerr << "tolvex_cli: no command given (tolvex_cli --help lists them)\n";
     return kExitUsage;
   }

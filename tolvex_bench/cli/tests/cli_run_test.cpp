@@ -650,6 +650,41 @@ TEST(CliSim, ScriptFromAPipeRunsEachLineAsItArrives) {
   EXPECT_EQ(WEXITSTATUS(raw), 2);
 }
 
+TEST(CliSim, SessionOnATerminalKeepsThePortAndTheCard) {
+  REQUIRE_SIM();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const pid_t pid = start_cli({"--sim"}, slave, slave);
+  close(slave);
+  ASSERT_GT(pid, 0);
+  const auto type = [master](const std::string &line) {
+    return write(master, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  };
+  // Each line's report comes before the next line is typed; the card drawn by one line
+  // is there for the next; help answers at once.
+  std::string seen;
+  EXPECT_TRUE(read_until(master, seen, "tolvex> ")) << seen;
+  EXPECT_TRUE(type("card_stk_mov 0 ms\n"));
+  EXPECT_TRUE(read_until(master, seen, " COMMAND: Card move from stacker\r\n RESULT   : Success! \r\n")) << seen;
+  std::size_t at = seen.size();
+  EXPECT_TRUE(type("help card_mov\n"));
+  EXPECT_TRUE(read_until(master, seen, "destination: u8, or by name: MS=1", at)) << seen;
+  at = seen.size();
+  EXPECT_TRUE(type("card_position\n"));
+  EXPECT_TRUE(read_until(master, seen, " RESULT: The Card is located at  SENSOR 2, \r\n", at)) << seen;
+  at = seen.size();
+  EXPECT_TRUE(type("card_eject\nexpect ok\nquit\n"));
+  int raw = 0;
+  EXPECT_TRUE(read_until(master, seen, " COMMAND: Card eject\r\n RESULT   : Success! \r\n", at)) << seen;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(master);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+}
+
 #ifdef TOLVEX_SIM_PROGRAM
 TEST(CliAging, HeldCardIsSaidOnceAndTheRunGoesOn) {
   // The simulator program with nobody at its exit until SIGUSR1.

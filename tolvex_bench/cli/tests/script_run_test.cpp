@@ -1,5 +1,7 @@
 #include "script_run.hpp"
 
+#include "interactive.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -66,6 +68,21 @@ TEST(Junit, EscapedAndCounted) {
             "line 5: expected ok, got 0x2005 (No cards.), data 2005</failure>\n    </testcase>\n"
             "    <testcase classname=\"demo.tvx\" name=\"9: card_eject\" time=\"0.000\">\n"
             "      <skipped/>\n    </testcase>\n  </testsuite>\n</testsuites>\n");
+}
+
+TEST(Session, CompletesCommandNames) {
+  const struct {
+    const char *prefix;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"card_e", {"card_eject", "card_eject_ag"}},
+      {"mi_ultra_r", {"mi_ultra_rd", "mi_ultra_rd_uid"}},
+      {"he", {"help"}},
+      {"Enable", {}},  // the tool's own exports are not offered
+      {"zz", {}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(complete_command(c.prefix), c.names) << c.prefix;
+  EXPECT_GT(complete_command("").size(), 60u);
 }
 
 }  // namespace
