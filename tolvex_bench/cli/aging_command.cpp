@@ -1,5 +1,9 @@
 #include "aging_command.hpp"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -7,6 +11,8 @@
 #include <chrono>
 #include <cstdint>
 #include <csignal>
+#include <cstdio>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -66,7 +72,11 @@ class CliControls final : public bench::AgingControls {
   void set_ic_output(const std::wstring &) override {}
   void set_rf_output(const std::wstring &) override {}
   void show_remain(std::int32_t remain) override {
-    if (!json_) out_ << "Remain: " << remain << "\n" << std::flush;
+    if (progress_) {
+      show_progress(remain);
+    } else if (!json_ && !quiet_) {
+      out_ << "Remain: " << remain << "\n" << std::flush;
+    }
   }
   void show_error_texts(const std::array<std::wstring, 5> &texts) override { errors_ = texts; }
   void message(std::wstring_view text) override { err_ << bench::to_utf8(text) << "\n"; }
@@ -87,12 +97,14 @@ class CliControls final : public bench::AgingControls {
     record_->begin();
     warn_if_needed();
   }
-  void cycle_finished(const bench::AgingCycle &cycle, const bench::AgingStats &) override {
+  void cycle_finished(const bench::AgingCycle &cycle, const bench::AgingStats &stats) override {
+    errors_so_far_ = stats.track1() + stats.track2() + stats.track3() + stats.ic() + stats.rf();
     if (!record_) return;
     record_->add(cycle, bench::AgingRecord::Clock::now());
     warn_if_needed();
   }
   void run_finished(const bench::AgingSummary &summary) override {
+    if (progress_) out_ << "\n" << std::flush;  // the progress line stays
     const auto end = bench::AgingRecord::Clock::now();
     summary_ = bench::summary_text(summary, start_, end);
     if (!record_) return;
@@ -111,9 +123,29 @@ class CliControls final : public bench::AgingControls {
 
   const std::array<std::wstring, 5> &errors() const { return errors_; }
   std::function<bool()> abandoned_;
-  bool json_ = false;  // standard output gets the summary object alone
+  bool json_ = false;      // standard output gets the summary object alone
+  bool quiet_ = false;     // no "Remain:" lines
+  bool progress_ = false;  // one progress line on a terminal instead of "Remain:" lines
 
  private:
+  // "cycle 12 of 100, 0 errors, 41.2 cycles/min, 2m08s left", rewritten in place.
+  void show_progress(std::int32_t remain) {
+    const std::int64_t done = std::int64_t{o_.count} - remain;
+    const double seconds = std::chrono::duration<double>(bench::AgingRecord::Clock::now() - start_).count();
+    char line[160];
+    if (done <= 0 || seconds <= 0) {
+      std::snprintf(line, sizeof line, "cycle %lld of %d, %u errors", static_cast<long long>(done + (remain > 0 ? 1 : 0)),
+                    o_.count, errors_so_far_);
+    } else {
+      const double per_second = static_cast<double>(done) / seconds;
+      const auto left = static_cast<long long>(static_cast<double>(remain) / per_second);
+      std::snprintf(line, sizeof line, "cycle %lld of %d, %u errors, %.1f cycles/min, %lldh%02lldm%02llds left",
+                    static_cast<long long>(done + (remain > 0 ? 1 : 0)), o_.count, errors_so_far_, per_second * 60,
+                    left / 3600, left / 60 % 60, left % 60);
+    }
+    out_ << "\r" << line << "\x1b[K" << std::flush;  // the rest of the old line erased
+  }
+
   bool warn_if_needed() {
     const std::string warning = record_->take_warning();
     if (warning.empty()) return false;
@@ -131,6 +163,7 @@ class CliControls final : public bench::AgingControls {
   std::optional<bench::AgingRecord> record_;
   bench::AgingRecord::Clock::time_point start_;
   std::string summary_;
+  std::uint32_t errors_so_far_ = 0;
 };
 
 // The engine the interrupt handler talks to; only atomic stores happen in the handler.
@@ -279,6 +312,14 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   if (!session.open_port()) return kExitPort;
   CliControls controls(o, out, err);
   controls.json_ = options.json;
+  controls.quiet_ = options.verbosity < 0;
+#ifdef _WIN32
+  controls.progress_ = false;
+#else
+  // On a terminal one progress line; to a file or a pipe the reports and "Remain:" lines.
+  controls.progress_ = !options.json && &out == &std::cout && ::isatty(1) != 0;
+#endif
+  if (controls.progress_ && options.verbosity <= 0) session.show_reports(false);
   bench::AgingEngine engine(session.step(), controls);
   engine.set_pause(std::chrono::milliseconds(o.pause_ms));
   controls.abandoned_ = [&engine] { return engine.abandon_requested(); };

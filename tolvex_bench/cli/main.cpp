@@ -221,6 +221,10 @@ int main(int argc, char **argv) {
                  "a fault rule for the simulated terminal, as tolvex_sim --fault takes it (repeatable)")
       ->allow_extra_args(false)
       ->needs(sim);
+  bool quiet = false;
+  bool verbose = false;
+  auto *quiet_flag = app.add_flag("-q,--quiet", quiet, "print only failed commands' reports and summaries");
+  app.add_flag("-v,--verbose", verbose, "also trace every byte on the line (standard error)")->excludes(quiet_flag);
   app.add_flag("--json", options.json,
                "print one JSON object per command (the aging run: its summary) on standard output, nothing else");
   auto *script_opt = app.add_option("--script", script, "run the commands of FILE, one per line ('-' = stdin)");
@@ -248,6 +252,7 @@ int main(int argc, char **argv) {
     }
   }
   options.view_mode = view_mode_from_text(view);
+  options.verbosity = quiet ? -1 : verbose ? 1 : 0;
   // The library reads this when it is first used, which is after this point.
 #ifdef _WIN32
   // A console tool: the library's messages go to standard error, as on Linux, not to a box.

@@ -38,6 +38,8 @@ class Session::Host final : public bench::StepHost {
       session_.last_report_ = bench::to_utf8(text);
       return;
     }
+    if (!session_.reports_shown_) return;
+    if (session_.options_.verbosity < 0 && session_.step_.state().result == 0) return;
     session_.out_ << bench::to_utf8(text) << "\n";
     session_.out_.flush();
   }
@@ -54,7 +56,19 @@ class Session::Host final : public bench::StepHost {
 Session::Session(SessionOptions options, std::ostream &out, std::ostream &err)
     : options_(std::move(options)), out_(out), err_(err), host_(std::make_unique<Host>(*this)), step_(*host_) {}
 
+namespace {
+
+// -v: every block on the line, on the error stream as it happens.
+void TOLVEX_CALL trace_line(int direction, const std::uint8_t *bytes, std::uint32_t length, std::uint64_t, void *ctx) {
+  const std::string hex = bench::to_utf8(bench::spaced_hex(bytes, length));
+  std::ostream &err = *static_cast<std::ostream *>(ctx);
+  err << (direction == TOLVEX_TRACE_WRITTEN ? "TX " : "RX ") << hex << "\n" << std::flush;
+}
+
+}  // namespace
+
 Session::~Session() {
+  if (options_.verbosity > 0) tolvex_set_trace_handler(nullptr, nullptr);
   if (port_open_) DisablePort();
 #if TOLVEX_CLI_WITH_SIM
   if (simulator_) simulator_->stop();
@@ -90,6 +104,7 @@ bool Session::open_port() {
     return false;
 #endif
   }
+  if (options_.verbosity > 0) tolvex_set_trace_handler(&trace_line, &err_);
   if (EnablePort(port.c_str(), 8, 0, 0, options_.baud, 0) == 0) {
     const char *why = tolvex_port_error();
     err_ << "tolvex_cli: cannot open " << port << ": " << (why && *why ? why : "unknown error") << "\n";
@@ -208,7 +223,7 @@ int Session::run(const PreparedCall &call) {
     case bench::StepResult::Reported:
       break;
   }
-  if (!options_.json) print_card_decoding(state, out_);
+  if (!options_.json && options_.verbosity >= 0) print_card_decoding(state, out_);
   out_.flush();
   if (state.result == TOLVEX_NO_ACK && !silence_hinted_) {
     // Said once: every later command on a silent line fails the same way.

@@ -26,6 +26,7 @@ struct SessionOptions {
   std::vector<std::string> sim_faults;  // fault rules for the simulated terminal
   int view_mode = 0;
   bool json = false;  // one JSON object per command instead of the report
+  int verbosity = 0;  // -1 (-q) only failed commands' reports; 1 (-v) also the line trace
 };
 
 // True when the simulated terminal takes `rule`; false with the reason otherwise.
@@ -45,6 +46,9 @@ class Session {
   Session &operator=(const Session &) = delete;
 
   void set_view_mode(int mode) { options_.view_mode = mode; }
+
+  // Off: reports are built but not printed (the aging run's progress line on a terminal).
+  void show_reports(bool on) { reports_shown_ = on; }
 
   // Runs one call and prints its report, then what the core decodes of an IC card's
   // answer: kExitOk when the result is 0, kExitPort when the port did not open, else
@@ -79,6 +83,7 @@ class Session {
   std::unique_ptr<Host> host_;
   bench::CommandStep step_;
   std::string last_report_;  // the report of the last command, kept for --json
+  bool reports_shown_ = true;
 };
 
 // The JSON object of one finished command: its name and code, process number, result

@@ -685,6 +685,48 @@ TEST(CliSim, SessionOnATerminalKeepsThePortAndTheCard) {
   EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
+TEST(CliSim, QuietAndVerbose) {
+  REQUIRE_SIM();
+  const std::string script = "model\ncard_eject\nchk_stacker\n";
+  CliRun r = run_cli("--sim -q --keep-going --script -", script);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n");
+  r = run_cli("--sim model -v");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, " COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n");
+  EXPECT_EQ(r.err.rfind("TX 01 00 00 03 02 43 31 31 03 41\nRX 06\nTX 05\nRX 01 00 00 19 02 43 31 31 00 00 00 54", 0), 0u)
+      << r.err;
+  EXPECT_EQ(run_cli("--sim -q -v model").status, 2);
+  // Quiet aging: no "Remain:" lines and no reports of good commands, the summary as always.
+  r = run_cli("--sim -q aging --count 2 --no-record");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Track1: \nTrack2: \nTrack3: \nIC: \nRF: \nAging run\n", 0), 0u) << r.out;
+}
+
+TEST(CliAging, OneProgressLineOnATerminal) {
+  REQUIRE_SIM();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const pid_t pid = start_cli({"--sim", "aging", "--count", "3", "--pause", "50", "--no-record"}, slave, slave);
+  close(slave);
+  ASSERT_GT(pid, 0);
+  std::string seen;
+  EXPECT_TRUE(read_until(master, seen, "Ended: all cycles done\r\n")) << seen;
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(master);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+  EXPECT_EQ(seen.rfind("\rcycle 1 of 3, 0 errors\x1b[K\rcycle 2 of 3, 0 errors, ", 0), 0u) << seen;
+  EXPECT_NE(seen.find("s left\x1b[K\rcycle 3 of 3, 0 errors, "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("COMMAND"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("Remain"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("left\x1b[K\r\nTrack1: \r\n"), std::string::npos) << seen;
+}
+
 #ifdef TOLVEX_SIM_PROGRAM
 TEST(CliAging, HeldCardIsSaidOnceAndTheRunGoesOn) {
   // The simulator program with nobody at its exit until SIGUSR1.
