@@ -47,11 +47,11 @@ constexpr const char *kPortNames =
 
 constexpr const char *kUsage =
     "Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n"
-    "       tolvex_cli help [COMMAND]\n"
-    "       tolvex_cli [OPTIONS]   (on a terminal: a session, one command a line)\n"
-    "       tolvex_cli [OPTIONS] --script FILE\n"
-    "       tolvex_cli [OPTIONS] aging --count N [AGING OPTIONS]\n"
-    "       tolvex_cli ports\n"
+    "  or:  tolvex_cli [OPTIONS] --script FILE\n"
+    "  or:  tolvex_cli [OPTIONS] aging --count N [AGING OPTIONS]\n"
+    "  or:  tolvex_cli [OPTIONS]        (on a terminal: a session, a command a line)\n"
+    "  or:  tolvex_cli help [COMMAND]\n"
+    "  or:  tolvex_cli ports\n"
     "Options may come before or after the command; words after '--' are the command's.\n";
 
 // One usage block, the tool's own, instead of the one the parser would make.

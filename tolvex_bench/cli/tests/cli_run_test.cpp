@@ -727,6 +727,37 @@ TEST(CliAging, OneProgressLineOnATerminal) {
   EXPECT_NE(seen.find("left\x1b[K\r\nTrack1: \r\n"), std::string::npos) << seen;
 }
 
+TEST(CliUsage, BashCompletionOffersCommandsOptionsAndNames) {
+  const std::string bin = std::filesystem::path(TOLVEX_CLI_PATH).parent_path().string();
+  const struct {
+    std::string words;  // the line so far; the last word is the one completed
+    std::string offered;
+  } cases[] = {
+      {"card_e", "card_eject card_eject_ag"},
+      {"card_stk_mov ''", "Stacker1 Stacker2 Stacker3 Stacker4 Auto"},
+      {"card_stk_mov s", "Stacker1 Stacker2 Stacker3 Stacker4"},
+      {"--sim card_stk_mov 1 f", "Feeder"},
+      {"--port COM2 ms_rd ''", "all Track1 Track2 Track3"},
+      {"mi_rd_blk ''", ""},
+      {"--baud 3", "38400"},
+      {"--ver", "--verbose --version"},
+      {"help card_m", "card_mov"},
+  };
+  for (const auto &c : cases) {
+    const std::string command = "PATH=" + bin + ":$PATH bash -c 'source " + std::string(TOLVEX_CLI_COMPLETION) +
+                                "; COMP_WORDS=(tolvex_cli \"$@\"); COMP_CWORD=$#; _tolvex_cli; echo \"${COMPREPLY[*]}\"' x " +
+                                c.words;
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+      char buf[1024];
+      std::size_t n;
+      while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+      pclose(p);
+    }
+    EXPECT_EQ(out, c.offered + "\n") << c.words;
+  }
+}
+
 #ifdef TOLVEX_SIM_PROGRAM
 TEST(CliAging, HeldCardIsSaidOnceAndTheRunGoesOn) {
   // The simulator program with nobody at its exit until SIGUSR1.
