@@ -400,6 +400,10 @@ TEST(CliSim, DemoScriptRunsGreen) {
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n"), std::string::npos);
   EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \n"), std::string::npos);
+  // The commissioning script of the CLI page passes as it stands.
+  const CliRun c = run_cli("--sim --script " + std::string(TOLVEX_SOURCE_DIR) + "/scripts/commission.tvx");
+  EXPECT_EQ(c.status, 0) << c.out << c.err;
+  EXPECT_EQ(c.err, "");
 }
 
 TEST(CliAging, RunsOnTheSimulatedTerminal) {
