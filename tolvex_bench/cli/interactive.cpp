@@ -79,7 +79,7 @@ int run_interactive(Session &session, std::istream &in, std::ostream &out, std::
   rl_attempted_completion_function = complete;
 #endif
   if (!session.open_port()) return kExitPort;
-  out << kSessionHelp << std::flush;
+  err << kSessionHelp << std::flush;  // standard output keeps to the commands' output
   ScriptRunner runner(session, "<session>", true, err);
   ScriptParser parser;
   std::string line;
@@ -114,7 +114,7 @@ int run_interactive(Session &session, std::istream &in, std::ostream &out, std::
     if (step && !runner.step(*step)) break;
     out.flush();
   }
-  out << "\n" << std::flush;
+  err << "\n" << std::flush;
   return runner.finish();
 }
 
