@@ -1,7 +1,7 @@
 # Debian packages made by CPack from the install components (`make deb`):
 #   libtolvex1     runtime      the shared library
 #   libtolvex-dev  development  header, CMake package, pkg-config file, .def, libtolvex(3), the C example
-#   tolvex-tools   tools        tolvex_cli and tolvex_sim with their manual pages
+#   tolvex-tools   tools        tolvex_cli and tolvex_sim with their manual pages, tolvex_cli's bash completion
 #   tolvex-bench   bench        the Qt bench, its manual page, desktop entry, icons and metainfo
 #   python3-tolvex python       the Python package with its pytest plugin (architecture all)
 # Each carries the copyright file (MIT). Run-time dependencies come from dpkg-shlibdeps.

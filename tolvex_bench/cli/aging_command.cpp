@@ -1,5 +1,9 @@
 #include "aging_command.hpp"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -7,13 +11,17 @@
 #include <chrono>
 #include <cstdint>
 #include <csignal>
+#include <cstdio>
+#include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "aging_engine.hpp"
 #include "aging_record.hpp"
 #include "decimal.hpp"
+#include "json.hpp"
 #include "text.hpp"
 
 namespace tolvex::cli {
@@ -63,7 +71,13 @@ class CliControls final : public bench::AgingControls {
   void set_ic_text(const std::wstring &text) override { ic_ = text; }
   void set_ic_output(const std::wstring &) override {}
   void set_rf_output(const std::wstring &) override {}
-  void show_remain(std::int32_t remain) override { out_ << "Remain: " << remain << "\n" << std::flush; }
+  void show_remain(std::int32_t remain) override {
+    if (progress_) {
+      show_progress(remain);
+    } else if (!json_ && !quiet_) {
+      out_ << "Remain: " << remain << "\n" << std::flush;
+    }
+  }
   void show_error_texts(const std::array<std::wstring, 5> &texts) override { errors_ = texts; }
   void message(std::wstring_view text) override { err_ << bench::to_utf8(text) << "\n"; }
 
@@ -83,12 +97,14 @@ class CliControls final : public bench::AgingControls {
     record_->begin();
     warn_if_needed();
   }
-  void cycle_finished(const bench::AgingCycle &cycle, const bench::AgingStats &) override {
+  void cycle_finished(const bench::AgingCycle &cycle, const bench::AgingStats &stats) override {
+    errors_so_far_ = stats.track1() + stats.track2() + stats.track3() + stats.ic() + stats.rf();
     if (!record_) return;
     record_->add(cycle, bench::AgingRecord::Clock::now());
     warn_if_needed();
   }
   void run_finished(const bench::AgingSummary &summary) override {
+    if (progress_) out_ << "\n" << std::flush;  // the progress line stays
     const auto end = bench::AgingRecord::Clock::now();
     summary_ = bench::summary_text(summary, start_, end);
     if (!record_) return;
@@ -96,10 +112,10 @@ class CliControls final : public bench::AgingControls {
     if (!warn_if_needed()) err_ << "tolvex_cli: aging record: " << record_->csv_path().string() << "\n";
   }
   void card_held(bench::AgingRecord::Clock::time_point since) override {
-    out_ << bench::held_text(since) << "\n" << std::flush;
+    (json_ ? err_ : out_) << bench::held_text(since) << "\n" << std::flush;
   }
   void hold_ended(const bench::AgingStep &held) override {
-    out_ << bench::hold_ended_text(held) << "\n" << std::flush;
+    (json_ ? err_ : out_) << bench::hold_ended_text(held) << "\n" << std::flush;
   }
 
   // The run's summary once it has ended.
@@ -107,8 +123,29 @@ class CliControls final : public bench::AgingControls {
 
   const std::array<std::wstring, 5> &errors() const { return errors_; }
   std::function<bool()> abandoned_;
+  bool json_ = false;      // standard output gets the summary object alone
+  bool quiet_ = false;     // no "Remain:" lines
+  bool progress_ = false;  // one progress line on a terminal instead of "Remain:" lines
 
  private:
+  // "cycle 12 of 100, 0 errors, 41.2 cycles/min, 2m08s left", rewritten in place.
+  void show_progress(std::int32_t remain) {
+    const std::int64_t done = std::int64_t{o_.count} - remain;
+    const double seconds = std::chrono::duration<double>(bench::AgingRecord::Clock::now() - start_).count();
+    char line[160];
+    if (done <= 0 || seconds <= 0) {
+      std::snprintf(line, sizeof line, "cycle %lld of %d, %u errors", static_cast<long long>(done + (remain > 0 ? 1 : 0)),
+                    o_.count, errors_so_far_);
+    } else {
+      const double per_second = static_cast<double>(done) / seconds;
+      const auto left = static_cast<long long>(static_cast<double>(remain) / per_second);
+      std::snprintf(line, sizeof line, "cycle %lld of %d, %u errors, %.1f cycles/min, %lldh%02lldm%02llds left",
+                    static_cast<long long>(done + (remain > 0 ? 1 : 0)), o_.count, errors_so_far_, per_second * 60,
+                    left / 3600, left / 60 % 60, left % 60);
+    }
+    out_ << "\r" << line << "\x1b[K" << std::flush;  // the rest of the old line erased
+  }
+
   bool warn_if_needed() {
     const std::string warning = record_->take_warning();
     if (warning.empty()) return false;
@@ -126,6 +163,7 @@ class CliControls final : public bench::AgingControls {
   std::optional<bench::AgingRecord> record_;
   bench::AgingRecord::Clock::time_point start_;
   std::string summary_;
+  std::uint32_t errors_so_far_ = 0;
 };
 
 // The engine the interrupt handler talks to; only atomic stores happen in the handler.
@@ -167,6 +205,33 @@ struct AgingArguments {
   bool no_rotate = false;
 };
 
+// The run's outcome as one JSON object: the counts of the summary, the error texts of
+// the page and the summary's text.
+std::string summary_json(const bench::AgingSummary &s, const CliControls &controls) {
+  const auto counts = [](const auto &values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) out += (i ? "," : "") + std::to_string(values[i]);
+    return out + "]";
+  };
+  std::vector<std::string> errors;
+  for (const std::wstring &text : controls.errors()) errors.push_back(bench::to_utf8(text));
+  JsonObject o;
+  o.add("aging", true)
+      .add("count", static_cast<std::int64_t>(s.count))
+      .add("done", static_cast<std::int64_t>(s.done))
+      .add("begun", static_cast<std::int64_t>(s.begun))
+      .add("ended", bench::to_utf8(bench::end_text(s.end)))
+      .add("message", bench::to_utf8(s.message))
+      .add_json("counted", counts(s.counted))
+      .add_json("other", counts(s.other))
+      .add_json("captured", counts(s.captured))
+      .add("longest_cycle", static_cast<std::int64_t>(s.longest_cycle))
+      .add("longest_ms", static_cast<std::int64_t>(s.longest.count()))
+      .add("error_texts", errors)
+      .add("summary", controls.summary());
+  return o.text();
+}
+
 // The one list of the aging options: parses them, and gives the tool's help their usage.
 void add_aging_options(CLI::App &app, AgingArguments &a) {
   AgingOptions &o = a.o;
@@ -191,10 +256,17 @@ constexpr const char *kAgingDescription =
     "The bench's aging run, its record in aging-records/ unless told otherwise (Ctrl-C, SIGTERM or SIGHUP\n"
     "stop after the cycle, a second one at once); exit 0 when all cycles were done, 1 when it ended early";
 
+// The options alone: the tool's help has one usage block, its own.
+class NoUsageFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App *, std::string) const override { return {}; }
+};
+
 }  // namespace
 
 std::string aging_usage() {
   CLI::App app{kAgingDescription, "tolvex_cli aging"};
+  app.formatter(std::make_shared<NoUsageFormatter>());
   AgingArguments a;
   add_aging_options(app, a);
   // The help, indented under the tool's own.
@@ -237,8 +309,17 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
   }
 
   Session session(options, out, err);
-  if (!session.open_port()) return kExitFailed;
+  if (!session.open_port()) return kExitPort;
   CliControls controls(o, out, err);
+  controls.json_ = options.json;
+  controls.quiet_ = options.verbosity < 0;
+#ifdef _WIN32
+  controls.progress_ = false;
+#else
+  // On a terminal one progress line; to a file or a pipe the reports and "Remain:" lines.
+  controls.progress_ = !options.json && &out == &std::cout && ::isatty(1) != 0;
+#endif
+  if (controls.progress_ && options.verbosity <= 0) session.show_reports(false);
   bench::AgingEngine engine(session.step(), controls);
   engine.set_pause(std::chrono::milliseconds(o.pause_ms));
   controls.abandoned_ = [&engine] { return engine.abandon_requested(); };
@@ -275,8 +356,12 @@ int run_aging(const SessionOptions &options, const std::vector<std::string> &wor
 #endif
   g_engine.store(nullptr);
 
-  for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
-  out << controls.summary();
+  if (options.json) {
+    out << summary_json(summary, controls) << "\n";
+  } else {
+    for (const std::wstring &text : controls.errors()) out << bench::to_utf8(text) << "\n";
+    out << controls.summary();
+  }
   out.flush();
 #ifndef _WIN32
   sigaction(SIGPIPE, &previous_pipe, nullptr);

@@ -1,6 +1,7 @@
 #include "commands.hpp"
 
 #include <array>
+#include <cctype>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -71,6 +72,60 @@ constexpr bool next_argument(std::string_view &sig, ArgToken &out) {
     }
   } else {
     out.problem = ArgToken::Problem::bad_kind;
+  }
+  return true;
+}
+
+// ---- Names for numbers ------------------------------------------------------------
+
+// The values of the bench's lists by their names: the destination and stacker lists of
+// the main dialog, the key list of the Mifare page, the Setting page's speed and capture
+// time lists, the tracks of the MS page. The one table: parsing, help and completion
+// read it through ArgDescription::names.
+constexpr ValueName kDestinations[] = {{"MS", 1}, {"IC", 2}, {"RF", 3}, {"Feeder", 4}, {"Print", 5}};
+constexpr ValueName kStackers[] = {{"Stacker1", 1}, {"Stacker2", 2}, {"Stacker3", 3}, {"Stacker4", 4}, {"Auto", 5}};
+constexpr ValueName kKeys[] = {{"A", 1}, {"B", 2}};
+constexpr ValueName kModes[] = {{"set", 1}, {"read", 2}};
+constexpr ValueName kRates[] = {{"9600", 1}, {"19200", 2}, {"38400", 3}, {"57600", 4}};
+constexpr ValueName kCaptureTimes[] = {{"none", 0}, {"10s", 1}, {"20s", 2}, {"30s", 3}, {"40s", 4}, {"50s", 5}, {"60s", 6}};
+constexpr ValueName kReadTracks[] = {{"all", 0}, {"Track1", 1}, {"Track2", 2}, {"Track3", 3}};
+constexpr ValueName kTracks[] = {{"Track1", 1}, {"Track2", 2}, {"Track3", 3}};
+
+struct NamedArgument {
+  std::string_view command;  // empty: every command with an argument of that name
+  std::string_view argument;
+  std::span<const ValueName> names;
+};
+
+constexpr NamedArgument kNamedArguments[] = {
+    {"card_stk_mov", "stacker", kStackers},
+    {"", "destination", kDestinations},
+    {"mi_sel_key", "key", kKeys},
+    {"baudrate", "rate", kRates},
+    {"capture_time", "value", kCaptureTimes},
+    {"ms_rd", "track", kReadTracks},
+    {"ms_wt", "track", kTracks},
+    // The settings whose mode 1 sets and mode 2 reads.
+    {"set_rtc", "mode", kModes},
+    {"capture_time", "mode", kModes},
+    {"rty_cnt", "mode", kModes},
+    {"buzz", "mode", kModes},
+    {"ejt_mode", "mode", kModes},
+    {"wait_mode", "mode", kModes},
+    {"stk_priority_mode", "mode", kModes},
+};
+
+std::span<const ValueName> names_of(std::string_view command, std::string_view argument) {
+  for (const NamedArgument &n : kNamedArguments) {
+    if ((n.command.empty() || n.command == command) && n.argument == argument) return n.names;
+  }
+  return {};
+}
+
+bool same_letters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
 }
@@ -211,6 +266,9 @@ std::vector<Command> build_commands() {
 #include "export_table.inc"
 #undef TOLVEX_EXPORT
 #undef TOLVEX_EXTRA
+  for (Command &c : out) {
+    for (ArgDescription &arg : c.args) arg.names = names_of(c.name, arg.name);
+  }
   // The raw command under a short name; its data may be left out.
   for (const Command &c : out) {
     if (c.name == "exe_cmd") {
@@ -237,7 +295,41 @@ std::vector<ArgDescription> parse_signature(std::string_view signature) {
     if (arg.problem == ArgToken::Problem::bad_kind) {
       throw std::invalid_argument("bad kind: " + std::string(arg.kind_text));
     }
-    out.push_back(ArgDescription{std::string(arg.name), arg.kind, arg.size});
+    out.push_back(ArgDescription{std::string(arg.name), arg.kind, arg.size, {}});
+  }
+  return out;
+}
+
+bool value_of_name(const ArgDescription &arg, std::string_view text, std::int64_t &value) {
+  for (const ValueName &n : arg.names) {
+    if (same_letters(n.name, text)) {
+      value = n.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string names_text(const ArgDescription &arg) {
+  std::string out;
+  for (const ValueName &n : arg.names) {
+    if (!out.empty()) out += ' ';
+    out += std::string(n.name) + "=" + std::to_string(n.value);
+  }
+  return out;
+}
+
+std::string command_help(const Command &command) {
+  std::string out(command.name);
+  if (!command.signature.empty()) out += " " + std::string(command.signature);
+  out += "\n  " + std::string(command.purpose);
+  if (!command.code.empty() && command.role == Role::Terminal) out += " [" + std::string(command.code) + "]";
+  out += "\n";
+  for (const ArgDescription &arg : command.args) {
+    out += "  " + arg.name + ": " + kind_text(arg);
+    const std::string names = names_text(arg);
+    if (!names.empty()) out += ", or by name: " + names;
+    out += "\n";
   }
   return out;
 }

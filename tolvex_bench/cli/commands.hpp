@@ -15,10 +15,17 @@ namespace tolvex::cli {
 // Kinds of the argument grammar of the export table.
 enum class Kind { U8, U32, I32, Int, Str, HexFixed, Hex };
 
+// A name the bench's lists give one value of a numeric argument ("RF" for destination 3).
+struct ValueName {
+  std::string_view name;
+  std::uint8_t value;
+};
+
 struct ArgDescription {
   std::string name;
   Kind kind = Kind::U8;
   std::size_t size = 0;  // byte count of HexFixed
+  std::span<const ValueName> names;  // accepted besides the number; empty for most
 };
 
 // One C argument as the export receives it: a number, a text, or bytes. A Hex argument
@@ -57,6 +64,17 @@ const std::vector<Command> &commands();
 
 // The command of that name, or null.
 const Command *find_command(std::string_view name);
+
+// The value a name stands for, case-insensitively; false when the argument has no such
+// name.
+bool value_of_name(const ArgDescription &arg, std::string_view text, std::int64_t &value);
+
+// "MS=1 IC=2 RF=3 Feeder=4 Print=5"; empty when the argument has no names.
+std::string names_text(const ArgDescription &arg);
+
+// What "help COMMAND" prints: the usage, the purpose and code, and each argument with
+// its kind and the values' names.
+std::string command_help(const Command &command);
 
 // "u8", "hex16", ... as written in the export table.
 std::string kind_text(const ArgDescription &arg);

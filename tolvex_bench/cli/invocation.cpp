@@ -1,5 +1,6 @@
 #include "invocation.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -58,13 +59,27 @@ std::size_t required_arguments(const Command &command, std::span<const std::stri
   std::int64_t mode = 1;
   std::string ignored;
   if (!params.empty() && params[0].name == "mode" && !values.empty() &&
-      parse_number(values[0], params[0].kind, mode, ignored) && !setting_sends_value(mode)) {
+      parse_argument_number(params[0], values[0], mode, ignored) && !setting_sends_value(mode)) {
     return 1;
   }
   return params.size();
 }
 
 std::string describe(const ArgDescription &arg) { return arg.name + ":" + kind_text(arg); }
+
+// Edits (insert, delete, replace, swap two neighbours) that turn a into b.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
 
 std::string usage(const Command &c) {
   std::string u(c.name);
@@ -105,6 +120,31 @@ bool parse_number(std::string_view text, Kind kind, std::int64_t &value, std::st
   return true;
 }
 
+std::string nearest_command(std::string_view word) {
+  // Close enough to be a slip: a third of the word's length, at least one edit.
+  std::size_t best = std::max<std::size_t>(1, word.size() / 3) + 1;
+  std::string found;
+  auto consider = [&](std::string_view name) {
+    const std::size_t d = edit_distance(word, name);
+    if (d > 0 && d < best) {
+      best = d;
+      found = name;
+    }
+  };
+  for (const Command &c : commands()) {
+    if (c.role != Role::Refused) consider(c.name);
+  }
+  consider("aging");
+  return found;
+}
+
+bool parse_argument_number(const ArgDescription &arg, std::string_view text, std::int64_t &value, std::string &error) {
+  if (value_of_name(arg, text, value)) return true;
+  if (parse_number(text, arg.kind, value, error)) return true;
+  if (!arg.names.empty()) error += "; by name: " + names_text(arg);
+  return false;
+}
+
 bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::string &error) {
   out = PreparedCall{};
   if (words.empty()) {
@@ -113,7 +153,9 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
   }
   const Command *command = find_command(words[0]);
   if (command == nullptr) {
-    error = "unknown command '" + words[0] + "' (tolvex_cli --help lists them)";
+    const std::string near = nearest_command(words[0]);
+    error = "unknown command '" + words[0] + "'" +
+            (near.empty() ? " (tolvex_cli --help lists them)" : " (did you mean '" + near + "'?)");
     return false;
   }
   if (command->role == Role::Refused) {
@@ -143,7 +185,7 @@ bool prepare_call(std::span<const std::string> words, PreparedCall &out, std::st
       case Kind::I32:
       case Kind::Int: {
         CArg arg;
-        if (given && !parse_number(text, param.kind, arg.number, error)) {
+        if (given && !parse_argument_number(param, text, arg.number, error)) {
           error = describe(param) + ": " + error;
           return false;
         }
@@ -234,34 +276,109 @@ int view_mode_from_text(std::string_view text) {
   return -1;
 }
 
+namespace {
+
+// "expect ok", "expect 0x2005", "expect data 0101", "expect data-prefix 01".
+bool parse_expectation(const std::vector<std::string> &words, Expectation &out, std::string &error) {
+  const std::string usage = "'expect' takes ok, a result code or status word (0x2005), 'data HEX' or 'data-prefix HEX'";
+  if (words.size() == 2 && words[1] == "ok") {
+    out.kind = Expectation::Kind::Ok;
+    return true;
+  }
+  if (words.size() == 2 && words[1] == "data") {  // no bytes at all came back
+    out.kind = Expectation::Kind::Data;
+    return true;
+  }
+  if (words.size() == 2) {
+    out.kind = Expectation::Kind::Result;
+    std::string why;
+    if (!parse_number(words[1], Kind::I32, out.result, why)) {
+      error = usage + ", got '" + words[1] + "'";
+      return false;
+    }
+    return true;
+  }
+  if (words.size() == 3 && (words[1] == "data" || words[1] == "data-prefix")) {
+    out.kind = words[1] == "data" ? Expectation::Kind::Data : Expectation::Kind::DataPrefix;
+    std::string why;
+    if (!bench::parse_hex_strict(words[2], out.bytes, &why)) {
+      error = "expect " + words[1] + ": " + why;
+      return false;
+    }
+    return true;
+  }
+  error = usage;
+  return false;
+}
+
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool ScriptParser::parse_line(std::string_view line, std::optional<ScriptStep> &step, std::string &error) {
+  ++number_;
+  step.reset();
+  const std::string_view text = trimmed(line);
+  if (text.starts_with("# ==")) {
+    std::string_view title = text.substr(4);
+    title = trimmed(title.substr(std::min(title.size(), title.find_first_not_of('='))));
+    while (!title.empty() && title.back() == '=') title = trimmed(title.substr(0, title.size() - 1));
+    ScriptStep s;
+    s.kind = ScriptStep::Kind::Section;
+    s.line = number_;
+    s.text = std::string(text);
+    s.title = std::string(title);
+    step = std::move(s);
+    return true;
+  }
+  std::vector<std::string> words;
+  if (!split_words(line, words, error)) return false;
+  if (words.empty()) return true;
+  ScriptStep s;
+  s.line = number_;
+  s.text = std::string(text);
+  if (words[0] == "view") {
+    const int mode = words.size() == 2 ? view_mode_from_text(words[1]) : -1;
+    if (mode < 0) {
+      error = "'view' takes one word, string or hex";
+      return false;
+    }
+    s.kind = ScriptStep::Kind::View;
+    s.view_mode = mode;
+  } else if (words[0] == "expect") {
+    if (!after_call_) {
+      error = "'expect' follows no command";
+      return false;
+    }
+    if (!parse_expectation(words, s.expect, error)) return false;
+    s.kind = ScriptStep::Kind::Expect;
+  } else {
+    if (!prepare_call(words, s.call, error)) return false;
+    s.kind = ScriptStep::Kind::Call;
+  }
+  // An expectation checks the command just before it (other expectations between).
+  after_call_ = s.kind == ScriptStep::Kind::Call || (after_call_ && s.kind == ScriptStep::Kind::Expect);
+  step = std::move(s);
+  return true;
+}
+
 std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors) {
   std::vector<ScriptStep> steps;
+  ScriptParser parser;
   std::string line;
-  std::vector<std::string> words;
-  int number = 0;
   while (std::getline(in, line)) {
-    ++number;
+    std::optional<ScriptStep> step;
     std::string error;
-    if (!split_words(line, words, error)) {
-      errors.push_back(std::to_string(number) + ": " + error);
+    if (!parser.parse_line(line, step, error)) {
+      errors.push_back(std::to_string(parser.line_number()) + ": " + error);
       continue;
     }
-    if (words.empty()) continue;
-    ScriptStep step;
-    step.line = number;
-    if (words[0] == "view") {
-      const int mode = words.size() == 2 ? view_mode_from_text(words[1]) : -1;
-      if (mode < 0) {
-        errors.push_back(std::to_string(number) + ": 'view' takes one word, string or hex");
-        continue;
-      }
-      step.is_view = true;
-      step.view_mode = mode;
-    } else if (!prepare_call(words, step.call, error)) {
-      errors.push_back(std::to_string(number) + ": " + error);
-      continue;
-    }
-    steps.push_back(std::move(step));
+    if (step) steps.push_back(std::move(*step));
   }
   return steps;
 }

@@ -142,10 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   for (const ScriptStep &step : steps) {
     check(step.line > line, "script steps out of line order");
     line = step.line;
-    if (step.is_view) {
-      check(step.view_mode == 0 || step.view_mode == 1, "an unknown view");
-    } else {
-      check_call(step.call);
+    switch (step.kind) {
+      case ScriptStep::Kind::View: check(step.view_mode == 0 || step.view_mode == 1, "an unknown view"); break;
+      case ScriptStep::Kind::Call: check_call(step.call); break;
+      case ScriptStep::Kind::Expect:
+        check(step.expect.bytes.size() <= step.text.size() / 2, "expected bytes the line does not hold");
+        break;
+      case ScriptStep::Kind::Section: check(step.text.starts_with("# =="), "a section without its heading"); break;
     }
   }
   return 0;

@@ -1,11 +1,14 @@
 // Runs the built tolvex_cli as a user would and compares its whole output.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,23 +124,213 @@ TEST(CliUsage, HelpListsEveryCommand) {
     EXPECT_NE(r.out.find(std::string("  ") + line + " "), std::string::npos) << line;
   }
   EXPECT_NE(r.out.find("read the terminal's model [C11]"), std::string::npos);
-  // Every row of the export table, and "exe", has its usage line.
+  // Every row of the export table the tool sends, and "exe", has its usage line; the
+  // ones the tool calls itself are not listed.
   for (const tolvex::cli::Command &c : tolvex::cli::commands()) {
     std::string usage = "\n  " + std::string(c.name);
     if (!c.signature.empty()) usage += " " + std::string(c.signature);
-    EXPECT_NE(r.out.find(usage), std::string::npos) << c.name;
+    EXPECT_EQ(r.out.find(usage) != std::string::npos, c.role != tolvex::cli::Role::Refused) << c.name;
   }
   EXPECT_NE(r.out.find("--keep-going"), std::string::npos);
+  // One usage block.
+  const std::size_t usage = r.out.find("Usage: tolvex_cli [OPTIONS] COMMAND [ARGS...]\n");
+  ASSERT_NE(usage, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Usage", usage + 1), std::string::npos);
 }
 
 TEST(CliUsage, PortFailureNamesTheReason) {
   const CliRun r = run_cli("--port /nonexistent/tolvex-port model");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("cannot open /nonexistent/tolvex-port: "), std::string::npos) << r.err;
   // Local exports need no port.
   const CliRun d = run_cli("--port /nonexistent/tolvex-port delay 1");
   EXPECT_EQ(d.status, 0) << d.err;
+}
+
+TEST(CliUsage, OptionsBeforeOrAfterTheCommand) {
+  const std::string bad_port = "/nonexistent/tolvex-port";
+  struct Case {
+    std::string args;
+    int status;
+    std::string out_start;
+    std::string err_part;
+  } cases[] = {
+      {"-V", 0, "tolvex_cli " TOLVEX_TEST_VERSION, ""},
+      {"--version", 0, "tolvex_cli " TOLVEX_TEST_VERSION, ""},
+      {"model --port " + bad_port, 3, "", "cannot open " + bad_port},
+      {"--port=" + bad_port + " model", 3, "", "cannot open " + bad_port},
+      {"card_mov --port " + bad_port + " 1", 3, "", "cannot open"},
+      // A negative number is the command's, not an option.
+      {"--port " + bad_port + " mi_bal_inc 1 1 -5", 3, "", "cannot open"},
+      {"--port " + bad_port + " -- mi_bal_dec 1 1 -0x10", 3, "", "cannot open"},
+      {"help card_mov", 0, "card_mov destination:u8\n  move the card to a module [C32]\n  destination: u8, or by name: MS=1", ""},
+      {"help cardmov", 2, "", "did you mean 'card_mov'?"},
+      {"help aging", 0, "  The bench's aging run", ""},
+      {"--port " + bad_port + " card_stk_mov STACKER2 feeder", 3, "", "cannot open"},
+      {"--port " + bad_port + " card_stk_mov 1 feed", 2, "", "'feed' is not a number; by name: MS=1"},
+      {"model --bogus", 2, "", "--bogus"},
+      {"model --baud", 2, "", "--baud"},
+      {"modle --port " + bad_port, 2, "", "did you mean 'model'?"},
+      {"--sim-fault C11:noack model", 2, "", "--sim"},
+      {"--sim --sim-fault C11:sometimes model", 2, "", "--sim-fault C11:sometimes: "},
+  };
+  for (const Case &c : cases) {
+    const CliRun r = run_cli(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.out.substr(0, c.out_start.size()), c.out_start) << c.args;
+    EXPECT_NE(r.err.find(c.err_part), std::string::npos) << c.args << " -> " << r.err;
+  }
+}
+
+TEST(CliSim, OptionsAfterTheCommandAndFaultRules) {
+  REQUIRE_SIM();
+  CliRun r = run_cli("model --sim --view hex");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 31), " COMMAND: Get model\n DATA: [54]") << r.out;
+  // A status word from the terminal, then a silent terminal: the report as always, and
+  // for the silence the port, the speed and what to check.
+  r = run_cli("--sim --sim-fault C33:status=0x2004 --script -", "card_stk_mov 0 1\ncard_eject\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : False!\n ERROR : The card is jammed. \n"), std::string::npos)
+      << r.out;
+  r = run_cli("--sim model --sim-fault C11:noack");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Get model\n RESULT   : False!\n ERROR : No ACK Error. \n");
+  EXPECT_NE(r.err.find("no answer from /"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" at 38400 baud: check the cable, the terminal's power"), std::string::npos) << r.err;
+}
+
+TEST(CliSim, CardAnswersDecodedAfterTheReport) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim --script -", "card_stk_mov 0 ic\nic_reset\nic_exe 000500B0000010\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" COMMAND: IC Card Reset\n DATA: [3B][66][00][00][54][56][58][53][49][4D] \n"
+                       " ANSWER TO RESET:\n   3B 66 00 00 54 56 58 53 49 4D\n   TS 3B direct convention\n"
+                       "   Protocol T=0\n   Historical: \"TVXSIM\"\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" DATA: [69][86] \n CARD STATUS: 69 86 command not allowed: no current EF\n"), std::string::npos)
+      << r.out;
+}
+
+// Standard output read by Python's JSON reader: each line one object, printed back as
+// "key=value" lines of the keys asked for (one line of "---" between objects).
+std::string json_fields(const std::string &out, const std::string &keys) {
+  char path[] = "/tmp/tolvex_cli_json_XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return {};
+  close(fd);
+  std::ofstream(path) << out;
+  const std::string command = "python3 -c 'import json, sys\n"
+                              "for line in open(sys.argv[1]):\n"
+                              "    o = json.loads(line)\n"
+                              "    print(\"---\")\n"
+                              "    for k in sys.argv[2].split(\",\"):\n"
+                              "        print(k + \"=\" + json.dumps(o.get(k, \"(absent)\")))\n' " +
+                              std::string(path) + " " + keys + " 2>&1";
+  std::string text;
+  FILE *p = popen(command.c_str(), "r");
+  if (p == nullptr) return {};
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  std::remove(path);
+  return text;
+}
+
+TEST(CliSim, JsonOneObjectPerCommandAndNothingElse) {
+  REQUIRE_SIM();
+  const CliRun r = run_cli("--sim --json --keep-going --script -",
+                           "card_stk_mov 0 ic\nic_reset\nic_exe 000500B0000010\ndelay 1\ncard_eject\ncard_eject\n");
+  EXPECT_EQ(r.status, 1);
+  const std::string object = "command,code,process_number,result,result_text,status_word,data";
+  const std::string decoded = "answer_to_reset=\"(absent)\"\ncard_status=\"(absent)\"\n";
+  EXPECT_EQ(json_fields(r.out, object + ",answer_to_reset,card_status,report"),
+            "---\ncommand=\"card_stk_mov\"\ncode=\"C31\"\nprocess_number=1\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"\"\n" + decoded +
+            "report=\" COMMAND: Card move from stacker\\n RESULT   : Success! \"\n"
+            "---\ncommand=\"ic_reset\"\ncode=\"I21\"\nprocess_number=2\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"3B66000054565853494D\"\n"
+            "answer_to_reset={\"valid\": true, \"ts\": \"3B\", \"protocols\": [0], \"historical\": \"54565853494D\"}\n"
+            "card_status=\"(absent)\"\n"
+            "report=\" COMMAND: IC Card Reset\\n DATA: [3B][66][00][00][54][56][58][53][49][4D] \"\n"
+            "---\ncommand=\"ic_exe\"\ncode=\"I22\"\nprocess_number=3\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"6986\"\nanswer_to_reset=\"(absent)\"\n"
+            "card_status={\"word\": \"6986\", \"text\": \"command not allowed: no current EF\"}\n"
+            "report=\" COMMAND: IC Card Direct Control\\n DATA: [69][86] \"\n"
+            "---\ncommand=\"delay\"\ncode=\"(absent)\"\nprocess_number=\"(absent)\"\nresult=0\n"
+            "result_text=\"(absent)\"\nstatus_word=\"(absent)\"\ndata=\"(absent)\"\n" + decoded +
+            "report=\"(absent)\"\n"
+            "---\ncommand=\"card_eject\"\ncode=\"C33\"\nprocess_number=4\nresult=0\nresult_text=\"\"\n"
+            "status_word=\"0x0000\"\ndata=\"\"\n" + decoded +
+            "report=\" COMMAND: Card eject\\n RESULT   : Success! \"\n"
+            "---\ncommand=\"card_eject\"\ncode=\"C33\"\nprocess_number=5\nresult=8197\n"
+            "result_text=\"No cards.\"\nstatus_word=\"0x2005\"\ndata=\"2005\"\n" + decoded +
+            "report=\" COMMAND: Card eject\\n RESULT   : False!\\n ERROR : No cards. \"\n");
+  EXPECT_NE(r.err.find("<stdin>:6: card_eject failed"), std::string::npos) << r.err;
+  // A library failure has no status word; the aging run is one object.
+  const CliRun nak = run_cli("--sim --json --sim-fault C11:nak model");
+  EXPECT_EQ(nak.status, 1);
+  const CliRun aging = run_cli("--sim --json aging --count 2 --write 1 --read 1 --no-record");
+  EXPECT_EQ(aging.status, 0) << aging.err;
+  EXPECT_EQ(json_fields(nak.out + aging.out, "result,result_text,status_word,aging,count,done,ended,counted,error_texts"),
+            "---\nresult=3\nresult_text=\"NAK Error.\"\nstatus_word=null\naging=\"(absent)\"\ncount=\"(absent)\"\n"
+            "done=\"(absent)\"\nended=\"(absent)\"\ncounted=\"(absent)\"\nerror_texts=\"(absent)\"\n"
+            "---\nresult=\"(absent)\"\nresult_text=\"(absent)\"\nstatus_word=\"(absent)\"\n"
+            "aging=true\ncount=2\ndone=2\nended=\"all cycles done\"\ncounted=[0, 0, 0, 0, 0]\n"
+            "error_texts=[\"Track1: 0 , 0%\", \"Track2: 0 , 0%\", \"Track3: 0 , 0%\", \"IC: 0 , 0%\", \"RF: 0 , 0%\"]\n");
+}
+
+TEST(CliSim, ExpectationsDecideAndJunitIsReadBack) {
+  REQUIRE_SIM();
+  char dir_template[] = "/tmp/tolvex_cli_junit_XXXXXX";
+  const char *dir = mkdtemp(dir_template);
+  ASSERT_NE(dir, nullptr);
+  const std::string script = std::string(dir) + "/commission.tvx";
+  const std::string junit = std::string(dir) + "/report.xml";
+  std::ofstream(script) << "# == Identify\nmodel\nexpect data-prefix 544f4c564558\nchk_stacker\nexpect ok\n"
+                           "# == Issue & eject <card>\ncard_stk_mov stacker1 ms\nexpect ok\ncard_eject\ncard_eject\n"
+                           "expect 0x2005\n# == Deliberate miss\nmodel\nexpect data 00\n# == After the miss\nmodel\n";
+  // A refusal that was expected passes; a missed expectation prints both sides, fails the
+  // run and, without --keep-going, stops it.
+  CliRun r = run_cli("--sim --script " + script + " --junit " + junit);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, script + ":14: model: expected data 00, got 0 (ok), data 544F4C5645582D53494D205456582D31303000\n");
+  EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n COMMAND: Get model\n"),
+            std::string::npos) << r.out;
+  // Read back by a JUnit reader written elsewhere.
+  const std::string reader =
+      "/usr/bin/python3 -c 'import sys\nfrom junitparser import JUnitXml\n"
+      "for suite in JUnitXml.fromfile(sys.argv[1]):\n"
+      "    print(suite.tests, suite.failures, suite.skipped)\n"
+      "    for case in suite:\n"
+      "        print(case.name, \"|\", \"skipped\" if case.is_skipped else \"passed\" if case.is_passed else "
+      "[x.message for x in case.result])\n' " + junit + " 2>&1";
+  std::string text;
+  if (FILE *p = popen(reader.c_str(), "r")) {
+    char buf[1024];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    pclose(p);
+  }
+  if (text.find("No module named") != std::string::npos) {
+    std::filesystem::remove_all(dir);
+    GTEST_SKIP() << "python3-junitparser is not installed (scripts/bootstrap test)";
+  }
+  EXPECT_EQ(text,
+            "4 1 1\nIdentify | passed\nIssue & eject <card> | passed\n"
+            "Deliberate miss | ['line 14: expected data 00, got 0 (ok), data 544F4C5645582D53494D205456582D31303000']\n"
+            "After the miss | skipped\n");
+  // Without sections, one case per command; --keep-going runs them all.
+  std::ofstream(script) << "model\nexpect 0x2005\ncard_eject\nexpect 0x2005\n";
+  r = run_cli("--sim --keep-going --script " + script + " --junit " + junit);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(":2: model: expected 0x2005 (No cards.), got 0 (ok), data 544F"), std::string::npos) << r.err;
+  const std::string xml = read_file(junit);
+  EXPECT_NE(xml.find("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"0\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<testcase classname=\"" + script + "\" name=\"3: card_eject\" time=\""), std::string::npos) << xml;
+  std::filesystem::remove_all(dir);
 }
 
 TEST(CliSim, StatusReportsInBothViews) {
@@ -207,6 +400,10 @@ TEST(CliSim, DemoScriptRunsGreen) {
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find(" COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n"), std::string::npos);
   EXPECT_NE(r.out.find(" COMMAND: Card eject\n RESULT   : Success! \n"), std::string::npos);
+  // The commissioning script of the CLI page passes as it stands.
+  const CliRun c = run_cli("--sim --script " + std::string(TOLVEX_SOURCE_DIR) + "/scripts/commission.tvx");
+  EXPECT_EQ(c.status, 0) << c.out << c.err;
+  EXPECT_EQ(c.err, "");
 }
 
 TEST(CliAging, RunsOnTheSimulatedTerminal) {
@@ -396,6 +593,173 @@ TEST(CliAging, RecordIsCompleteUpToTheLastCycleAfterKill9) {
     EXPECT_NE(rows[k].find("," + std::to_string(k + 1) + ",MS,C31:0 C33:0,ejected,"), std::string::npos) << rows[k];
   }
   std::filesystem::remove_all(dir);
+}
+
+// tolvex_cli with its standard input and output on `in_fd` / `out_fd` (pipes or a
+// pseudo-terminal), standard error to /dev/null.
+pid_t start_cli(const std::vector<std::string> &args, int in_fd, int out_fd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> words = {TOLVEX_CLI_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : words) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, TOLVEX_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Reads from `fd` into `seen` until it holds `text` after `from`, or 10 s pass.
+bool read_until(int fd, std::string &seen, const std::string &text, std::size_t from = 0) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (seen.find(text, from) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+TEST(CliSim, ScriptFromAPipeRunsEachLineAsItArrives) {
+  REQUIRE_SIM();
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = start_cli({"--sim", "--script", "-"}, in[0], out[1]);
+  close(in[0]);
+  close(out[1]);
+  ASSERT_GT(pid, 0);
+  // Each report comes while the input is still open; the card drawn by the first line
+  // is there for the second.
+  std::string seen;
+  ASSERT_EQ(write(in[1], "card_stk_mov 0 ms\n", 18), 18);
+  EXPECT_TRUE(read_until(out[0], seen, " COMMAND: Card move from stacker\n RESULT   : Success! \n")) << seen;
+  ASSERT_EQ(write(in[1], "card_position\n", 14), 14);
+  EXPECT_TRUE(read_until(out[0], seen, " COMMAND: Get Card Position\n RESULT: The Card is located at  SENSOR 2, \n")) << seen;
+  // A bad line ends the run there, with status 2.
+  ASSERT_EQ(write(in[1], "card_mov 999\nmodel\n", 20), 20);
+  close(in[1]);
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(out[0]);
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+}
+
+TEST(CliSim, SessionOnATerminalKeepsThePortAndTheCard) {
+  REQUIRE_SIM();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const pid_t pid = start_cli({"--sim"}, slave, slave);
+  close(slave);
+  ASSERT_GT(pid, 0);
+  const auto type = [master](const std::string &line) {
+    return write(master, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  };
+  // Each line's report comes before the next line is typed; the card drawn by one line
+  // is there for the next; help answers at once.
+  std::string seen;
+  EXPECT_TRUE(read_until(master, seen, "tolvex> ")) << seen;
+  EXPECT_TRUE(type("card_stk_mov 0 ms\n"));
+  EXPECT_TRUE(read_until(master, seen, " COMMAND: Card move from stacker\r\n RESULT   : Success! \r\n")) << seen;
+  std::size_t at = seen.size();
+  EXPECT_TRUE(type("help card_mov\n"));
+  EXPECT_TRUE(read_until(master, seen, "destination: u8, or by name: MS=1", at)) << seen;
+  at = seen.size();
+  EXPECT_TRUE(type("card_position\n"));
+  EXPECT_TRUE(read_until(master, seen, " RESULT: The Card is located at  SENSOR 2, \r\n", at)) << seen;
+  at = seen.size();
+  EXPECT_TRUE(type("card_eject\nexpect ok\nquit\n"));
+  int raw = 0;
+  EXPECT_TRUE(read_until(master, seen, " COMMAND: Card eject\r\n RESULT   : Success! \r\n", at)) << seen;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(master);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+}
+
+TEST(CliSim, QuietAndVerbose) {
+  REQUIRE_SIM();
+  const std::string script = "model\ncard_eject\nchk_stacker\n";
+  CliRun r = run_cli("--sim -q --keep-going --script -", script);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " COMMAND: Card eject\n RESULT   : False!\n ERROR : No cards. \n");
+  r = run_cli("--sim model -v");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, " COMMAND: Get model\n RESULT: TOLVEX-SIM TVX-100 \n");
+  EXPECT_EQ(r.err.rfind("TX 01 00 00 03 02 43 31 31 03 41\nRX 06\nTX 05\nRX 01 00 00 19 02 43 31 31 00 00 00 54", 0), 0u)
+      << r.err;
+  EXPECT_EQ(run_cli("--sim -q -v model").status, 2);
+  // Quiet aging: no "Remain:" lines and no reports of good commands, the summary as always.
+  r = run_cli("--sim -q aging --count 2 --no-record");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Track1: \nTrack2: \nTrack3: \nIC: \nRF: \nAging run\n", 0), 0u) << r.out;
+}
+
+TEST(CliAging, OneProgressLineOnATerminal) {
+  REQUIRE_SIM();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const pid_t pid = start_cli({"--sim", "aging", "--count", "3", "--pause", "50", "--no-record"}, slave, slave);
+  close(slave);
+  ASSERT_GT(pid, 0);
+  std::string seen;
+  EXPECT_TRUE(read_until(master, seen, "Ended: all cycles done\r\n")) << seen;
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(master);
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+  EXPECT_EQ(seen.rfind("\rcycle 1 of 3, 0 errors\x1b[K\rcycle 2 of 3, 0 errors, ", 0), 0u) << seen;
+  EXPECT_NE(seen.find("s left\x1b[K\rcycle 3 of 3, 0 errors, "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("COMMAND"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("Remain"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("left\x1b[K\r\nTrack1: \r\n"), std::string::npos) << seen;
+}
+
+TEST(CliUsage, BashCompletionOffersCommandsOptionsAndNames) {
+  const std::string bin = std::filesystem::path(TOLVEX_CLI_PATH).parent_path().string();
+  const struct {
+    std::string words;  // the line so far; the last word is the one completed
+    std::string offered;
+  } cases[] = {
+      {"card_e", "card_eject card_eject_ag"},
+      {"card_stk_mov ''", "Stacker1 Stacker2 Stacker3 Stacker4 Auto"},
+      {"card_stk_mov s", "Stacker1 Stacker2 Stacker3 Stacker4"},
+      {"--sim card_stk_mov 1 f", "Feeder"},
+      {"--port COM2 ms_rd ''", "all Track1 Track2 Track3"},
+      {"mi_rd_blk ''", ""},
+      {"--baud 3", "38400"},
+      {"--ver", "--verbose --version"},
+      {"help card_m", "card_mov"},
+  };
+  for (const auto &c : cases) {
+    const std::string command = "PATH=" + bin + ":$PATH bash -c 'source " + std::string(TOLVEX_CLI_COMPLETION) +
+                                "; COMP_WORDS=(tolvex_cli \"$@\"); COMP_CWORD=$#; _tolvex_cli; echo \"${COMPREPLY[*]}\"' x " +
+                                c.words;
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+      char buf[1024];
+      std::size_t n;
+      while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+      pclose(p);
+    }
+    EXPECT_EQ(out, c.offered + "\n") << c.words;
+  }
 }
 
 #ifdef TOLVEX_SIM_PROGRAM

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tolvex/protocol.hpp>
 
+#include <cctype>
 #include <set>
 #include <sstream>
 
@@ -171,6 +172,94 @@ TEST(Prepare, RejectsBadInputWithAClearMessage) {
   EXPECT_EQ(prepare_ok({"delay", "1"}).command->role, Role::Local);
 }
 
+TEST(Prepare, SuggestsTheNearestCommand) {
+  const struct {
+    const char *typed;
+    const char *meant;  // empty: nothing close enough
+  } cases[] = {
+      {"modle", "model"},          {"card_stk_mvo", "card_stk_mov"}, {"card_ejct", "card_eject"},
+      {"Model", "model"},          {"agin", "aging"},                {"mi_rd_blok", "mi_rd_blk"},
+      {"zzzzzz", ""},              {"x", ""},                        {"EnablePrt", ""},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(nearest_command(c.typed), c.meant) << c.typed;
+    const std::string error = prepare_error({c.typed});
+    if (*c.meant != '\0') {
+      EXPECT_NE(error.find(std::string("did you mean '") + c.meant + "'?"), std::string::npos) << error;
+    } else {
+      EXPECT_NE(error.find("--help lists them"), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(Names, EveryNameStandsForItsNumber) {
+  std::size_t named = 0;
+  for (const Command &c : commands()) {
+    if (c.role == Role::Refused) continue;
+    for (std::size_t i = 0; i < c.args.size(); ++i) {
+      for (const ValueName &n : c.args[i].names) {
+        ++named;
+        // A name must never read as a number of the argument's kind: written back as
+        // the number it stands for, a call must prepare the same again.
+        std::int64_t number = 0;
+        std::string ignored;
+        EXPECT_FALSE(parse_number(n.name, c.args[i].kind, number, ignored)) << c.name << " " << n.name;
+        std::string lower(n.name), upper(n.name);
+        for (char &ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (char &ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (const std::string &spelt : {std::string(n.name), lower, upper}) {
+          std::vector<std::string> by_name{std::string(c.name)}, by_number{std::string(c.name)};
+          for (std::size_t k = 0; k < c.args.size(); ++k) {
+            const bool numeric = c.args[k].kind != Kind::Str && c.args[k].kind != Kind::Hex && c.args[k].kind != Kind::HexFixed;
+            const std::string filler = numeric ? "1" : "00";
+            by_name.push_back(k == i ? spelt : filler);
+            by_number.push_back(k == i ? std::to_string(n.value) : filler);
+          }
+          const PreparedCall a = prepare_ok(by_name);
+          const PreparedCall b = prepare_ok(by_number);
+          ASSERT_EQ(a.c_args.size(), b.c_args.size());
+          EXPECT_EQ(a.c_args[i].number, n.value) << spelt;
+          EXPECT_EQ(a.code, b.code) << spelt;
+        }
+      }
+    }
+  }
+  EXPECT_GE(named, 30u);
+  const PreparedCall draw = prepare_ok({"card_stk_mov", "Auto", "rf"});
+  EXPECT_EQ(draw.c_args[0].number, 5);
+  EXPECT_EQ(draw.c_args[1].number, 3);
+  EXPECT_EQ(prepare_ok({"ms_rd", "ALL"}).code, "M35");
+  // A mode named "read" sends the mode alone, as 2 does.
+  EXPECT_EQ(prepare_ok({"capture_time", "read"}).c_args[0].number, 2);
+}
+
+TEST(Names, RefusedWhereTheyDoNotBelong) {
+  const struct {
+    std::vector<std::string> words;
+    const char *message;
+  } cases[] = {
+      {{"card_mov", "rfx"}, "'rfx' is not a number; by name: MS=1 IC=2 RF=3 Feeder=4 Print=5"},
+      {{"card_stk_mov", "stacker5", "ms"}, "by name: Stacker1=1"},
+      {{"mi_rd_blk", "rf", "1"}, "sector:u8: 'rf' is not a number"},
+      {{"ms_wt", "0", "all", "41"}, "by name: Track1=1 Track2=2 Track3=3"},
+      {{"mi_sel_key", "C"}, "by name: A=1 B=2"},
+      {{"capture_time", "set"}, "takes 2 arguments, got 1"},
+  };
+  for (const auto &c : cases) {
+    const std::string error = prepare_error(c.words);
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    // Only names listed by the table: none for an argument without names.
+    if (c.words[0] == "mi_rd_blk") {
+      EXPECT_EQ(error.find("by name"), std::string::npos) << error;
+    }
+  }
+  const std::string help = command_help(*find_command("card_stk_mov"));
+  EXPECT_EQ(help,
+            "card_stk_mov stacker:u8 destination:u8\n  move a card from a stacker [C31]\n"
+            "  stacker: u8, or by name: Stacker1=1 Stacker2=2 Stacker3=3 Stacker4=4 Auto=5\n"
+            "  destination: u8, or by name: MS=1 IC=2 RF=3 Feeder=4 Print=5\n");
+}
+
 TEST(Script, WordsCommentsAndQuotes) {
   std::vector<std::string> w;
   std::string e;
@@ -194,7 +283,7 @@ TEST(Script, ChecksEveryLineBeforeRunning) {
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_EQ(steps[0].line, 2);
   EXPECT_EQ(steps[0].call.code, "C11");
-  EXPECT_TRUE(steps[1].is_view);
+  EXPECT_EQ(steps[1].kind, ScriptStep::Kind::View);
   EXPECT_EQ(steps[1].view_mode, 1);
   EXPECT_EQ(steps[3].view_mode, 0);
 
@@ -205,6 +294,48 @@ TEST(Script, ChecksEveryLineBeforeRunning) {
   EXPECT_EQ(errors[0].rfind("2: ", 0), 0u);
   EXPECT_EQ(errors[1].rfind("3: 'card_mov' takes 1 argument", 0), 0u);
   EXPECT_EQ(errors[2].rfind("5: unknown command 'foo'", 0), 0u);
+}
+
+TEST(Script, ExpectationsAndSections) {
+  std::istringstream good(
+      "# == Identify ==\nmodel\nexpect ok\nexpect data-prefix 544f\ncard_eject\nexpect 0x2005\n"
+      "exe C16\nexpect data\nexpect 8197\n  # ==   Last  \n");
+  std::vector<std::string> errors;
+  const auto steps = parse_script(good, errors);
+  EXPECT_TRUE(errors.empty()) << errors.front();
+  ASSERT_EQ(steps.size(), 10u);
+  EXPECT_EQ(steps[0].kind, ScriptStep::Kind::Section);
+  EXPECT_EQ(steps[0].title, "Identify");
+  EXPECT_EQ(steps[2].expect.kind, Expectation::Kind::Ok);
+  EXPECT_EQ(steps[3].expect.kind, Expectation::Kind::DataPrefix);
+  EXPECT_EQ(steps[3].expect.bytes, (std::vector<std::uint8_t>{0x54, 0x4F}));
+  EXPECT_EQ(steps[5].expect.result, 0x2005);
+  EXPECT_EQ(steps[7].expect.kind, Expectation::Kind::Data);
+  EXPECT_TRUE(steps[7].expect.bytes.empty());
+  EXPECT_EQ(steps[8].expect.result, 8197);
+  EXPECT_EQ(steps[9].title, "Last");
+  EXPECT_EQ(steps[9].line, 10);
+
+  const struct {
+    const char *script;
+    const char *error;
+  } bad[] = {
+      {"expect ok\n", "1: 'expect' follows no command"},
+      {"model\nview hex\nexpect ok\n", "3: 'expect' follows no command"},
+      {"# == A\nexpect ok\n", "2: 'expect' follows no command"},
+      {"model\nexpect fine\n", "2: 'expect' takes ok, a result code or status word (0x2005), 'data HEX' or "
+                                 "'data-prefix HEX', got 'fine'"},
+      {"model\nexpect data 0G\n", "2: expect data: invalid hex digit 'G'"},
+      {"model\nexpect data-prefix\n", "2: 'expect' takes ok"},
+      {"model\nexpect data 01 02\n", "2: 'expect' takes ok"},
+  };
+  for (const auto &c : bad) {
+    std::istringstream in(c.script);
+    errors.clear();
+    parse_script(in, errors);
+    ASSERT_EQ(errors.size(), 1u) << c.script;
+    EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+  }
 }
 
 }  // namespace
