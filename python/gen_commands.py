@@ -30,8 +30,8 @@ KINDS = {
 }
 
 
-def parse_args(spec: str) -> list[tuple[str, str]]:
-    return [tuple(item.split(":", 1)) for item in spec.split()]
+def parse_args(grammar: str) -> list[tuple[str, str]]:
+    return [tuple(item.split(":", 1)) for item in grammar.split()]
 
 
 def kind_info(kind: str):
@@ -74,11 +74,11 @@ def generate(table: str, header: str) -> str:
     ]
     methods = []
     names = []
-    for ordinal, name, spec, code, purpose in rows:
+    for ordinal, name, grammar, code, purpose in rows:
         if not code and name != "exe_cmd":
             continue
         names.append(name)
-        args = parse_args(spec)
+        args = parse_args(grammar)
         argtypes = []
         params = []
         converted = []
