@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes tolvex/_commands.py: one method per terminal command of the export table.
 
-    gen_commands.py EXPORT_TABLE HEADER OUTPUT
+    gen_commands.py EXPORT_TABLE HEADER VALUE_NAMES OUTPUT
 
 Each row TOLVEX_EXPORT(ordinal, name, "args", "code", "purpose") with a command code (and
 exe_cmd) becomes a method of the mixin class Commands, with the row's argument names and
 type hints; its docstring is the header's comment above the declaration. The ctypes
-prototypes of those exports come out as a table beside them.
+prototypes of those exports come out as a table beside them. An argument that the
+bench's value names (VALUE_NAMES, tolvex_cli's table) cover takes those names too.
 """
 from __future__ import annotations
 
@@ -16,6 +17,9 @@ import textwrap
 from pathlib import Path
 
 ROW = re.compile(r'^TOLVEX_EXPORT\((\d+),\s*(\w+),\s*"([^"]*)",\s*"([^"]*)",\s*"([^"]*)"\)', re.M)
+VALUES = re.compile(r'^TOLVEX_VALUES\((\w+),(.*)\)\s*$', re.M)
+VALUE = re.compile(r'\{"([^"]+)",\s*(\d+)\}')
+NAMED = re.compile(r'^TOLVEX_NAMED\("(\w*)",\s*"(\w+)",\s*(\w+)\)', re.M)
 DECL = re.compile(r'/\*((?:(?!\*/).)*)\*/\s*TOLVEX_API\s+\w+\s+TOLVEX_CALL\s+(\w+)\s*\(', re.S)
 
 # How each argument kind reaches the C function: the ctypes types it fills, the Python
@@ -43,6 +47,19 @@ def kind_info(kind: str):
     return (["ctypes.c_char_p"], "bytes", "_fixed({n}, " + m.group(1) + ", {q})")
 
 
+def value_names(text: str) -> dict[tuple[str, str], dict[str, int]]:
+    """(command, argument) -> {name: value}; command "" for every export."""
+    lists = {name: {n: int(v) for n, v in VALUE.findall(body)} for name, body in VALUES.findall(text)}
+    named = {}
+    for command, argument, listed in NAMED.findall(text):
+        if listed not in lists or not lists[listed]:
+            raise SystemExit(f"gen_commands: value list {listed!r} is not defined")
+        named[(command, argument)] = lists[listed]
+    if not named:
+        raise SystemExit("gen_commands: no named arguments in the value names")
+    return named
+
+
 def header_docs(header: str) -> dict[str, str]:
     docs = {}
     for comment, name in DECL.findall(header):
@@ -52,8 +69,9 @@ def header_docs(header: str) -> dict[str, str]:
     return docs
 
 
-def generate(table: str, header: str) -> str:
+def generate(table: str, header: str, names_text: str) -> str:
     docs = header_docs(header)
+    named = value_names(names_text)
     rows = ROW.findall(table)
     if not rows:
         raise SystemExit("gen_commands: no rows in the export table")
@@ -64,7 +82,7 @@ def generate(table: str, header: str) -> str:
         "import ctypes",
         "from typing import TYPE_CHECKING, Optional",
         "",
-        "from ._convert import _counted, _fixed, _i32, _text, _u8, _u32",
+        "from ._convert import _counted, _fixed, _i32, _named, _text, _u8, _u32",
         "",
         "if TYPE_CHECKING:",
         "    from .terminal import Response",
@@ -92,8 +110,14 @@ def generate(table: str, header: str) -> str:
             # The raw command's data may be left out.
             if name == "exe_cmd" and kind == "hex":
                 default = ' = b""'
+            listed = named.get((name, arg), named.get(("", arg)))
+            value = arg
+            if listed is not None and hint == "int":
+                # The bench's name of a value is taken besides the number.
+                hint = "int | str"
+                value = f"_named({arg}, {listed!r}, {arg!r})"
             params.append(f"{arg}: {hint}{default}")
-            converted.append(expr.format(n=arg, q=repr(arg)))
+            converted.append(expr.format(n=value, q=repr(arg)))
         out.append(f"    {name!r}: ({ordinal}, {code!r}, [{', '.join(argtypes)}]),")
         doc = docs.get(name, purpose).replace("\\", "\\\\").replace('"""', '\\"\\"\\"')
         doc_lines = textwrap.wrap(doc, 84)
@@ -132,13 +156,14 @@ def generate(table: str, header: str) -> str:
 
 
 def main(argv: list[str]) -> int:
-    if len(argv) != 4:
+    if len(argv) != 5:
         print(__doc__, file=sys.stderr)
         return 2
     table = Path(argv[1]).read_text(encoding="utf-8")
     header = Path(argv[2]).read_text(encoding="utf-8")
-    text = generate(table, header)
-    target = Path(argv[3])
+    names_text = Path(argv[3]).read_text(encoding="utf-8")
+    text = generate(table, header, names_text)
+    target = Path(argv[4])
     target.parent.mkdir(parents=True, exist_ok=True)
     if not target.exists() or target.read_text(encoding="utf-8") != text:
         target.write_text(text, encoding="utf-8")

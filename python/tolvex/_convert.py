@@ -26,6 +26,17 @@ def _i32(value: int, name: str) -> int:
     return _number(value, name, -(2**31), 2**31 - 1)
 
 
+def _named(value, names: dict[str, int], name: str):
+    """A value given by the bench's name for it (any case), else the value as given."""
+    if isinstance(value, str):
+        for known, number in names.items():
+            if known.lower() == value.lower():
+                return number
+        listed = ", ".join(f"{n}={v}" for n, v in names.items())
+        raise ValueError(f"{name} {value!r} is none of the names {listed}")
+    return value
+
+
 def _text(value: str, name: str) -> bytes:
     if not isinstance(value, str):
         raise TypeError(f"{name} must be a str, not {type(value).__name__}")

@@ -78,18 +78,11 @@ constexpr bool next_argument(std::string_view &sig, ArgToken &out) {
 
 // ---- Names for numbers ------------------------------------------------------------
 
-// The values of the bench's lists by their names: the destination and stacker lists of
-// the main dialog, the key list of the Mifare page, the Setting page's speed and capture
-// time lists, the tracks of the MS page. The one table: parsing, help and completion
-// read it through ArgDescription::names.
-constexpr ValueName kDestinations[] = {{"MS", 1}, {"IC", 2}, {"RF", 3}, {"Feeder", 4}, {"Print", 5}};
-constexpr ValueName kStackers[] = {{"Stacker1", 1}, {"Stacker2", 2}, {"Stacker3", 3}, {"Stacker4", 4}, {"Auto", 5}};
-constexpr ValueName kKeys[] = {{"A", 1}, {"B", 2}};
-constexpr ValueName kModes[] = {{"set", 1}, {"read", 2}};
-constexpr ValueName kRates[] = {{"9600", 1}, {"19200", 2}, {"38400", 3}, {"57600", 4}};
-constexpr ValueName kCaptureTimes[] = {{"none", 0}, {"10s", 1}, {"20s", 2}, {"30s", 3}, {"40s", 4}, {"50s", 5}, {"60s", 6}};
-constexpr ValueName kReadTracks[] = {{"all", 0}, {"Track1", 1}, {"Track2", 2}, {"Track3", 3}};
-constexpr ValueName kTracks[] = {{"Track1", 1}, {"Track2", 2}, {"Track3", 3}};
+// The values of the bench's lists by their names (value_names.inc); parsing, help and
+// completion read them through ArgDescription::names.
+#define TOLVEX_VALUES(list, ...) constexpr ValueName list[] = {__VA_ARGS__};
+#include "value_names.inc"
+#undef TOLVEX_VALUES
 
 struct NamedArgument {
   std::string_view command;  // empty: every command with an argument of that name
@@ -98,21 +91,9 @@ struct NamedArgument {
 };
 
 constexpr NamedArgument kNamedArguments[] = {
-    {"card_stk_mov", "stacker", kStackers},
-    {"", "destination", kDestinations},
-    {"mi_sel_key", "key", kKeys},
-    {"baudrate", "rate", kRates},
-    {"capture_time", "value", kCaptureTimes},
-    {"ms_rd", "track", kReadTracks},
-    {"ms_wt", "track", kTracks},
-    // The settings whose mode 1 sets and mode 2 reads.
-    {"set_rtc", "mode", kModes},
-    {"capture_time", "mode", kModes},
-    {"rty_cnt", "mode", kModes},
-    {"buzz", "mode", kModes},
-    {"ejt_mode", "mode", kModes},
-    {"wait_mode", "mode", kModes},
-    {"stk_priority_mode", "mode", kModes},
+#define TOLVEX_NAMED(command, argument, list) {command, argument, list},
+#include "value_names.inc"
+#undef TOLVEX_NAMED
 };
 
 std::span<const ValueName> names_of(std::string_view command, std::string_view argument) {
