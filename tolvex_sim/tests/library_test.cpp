@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "outcome.hpp"
 #include "tolvex_sim/simulator.hpp"
 
 namespace {
@@ -27,32 +28,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-struct Outcome {
-  int result = -1;
-  Bytes data;
-};
-
-// Starts one command through `start` and polls chk_res until it has finished.
-Outcome run(const std::function<int()> &start) {
-  Outcome o;
-  const int prc = start();
-  EXPECT_NE(prc, 0) << "the library refused the command";
-  if (prc == 0) return o;
-  const auto until = std::chrono::steady_clock::now() + 20s;
-  std::uint8_t buf[TOLVEX_RESPONSE_MAX] = {};
-  int len = 0;
-  std::uint8_t no = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    if (chk_res(buf, &len, &no, &o.result) == 1) {
-      EXPECT_EQ(no, prc);
-      o.data.assign(buf, buf + len);
-      return o;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  ADD_FAILURE() << "no outcome within 20 s";
-  return o;
-}
+using tolvex::sim::test::Outcome;
+using tolvex::sim::test::run;
 
 Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 std::string cstr(const Bytes &b, std::size_t from) {

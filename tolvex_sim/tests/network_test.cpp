@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "outcome.hpp"
 #include "tolvex_sim/simulator.hpp"
 
 namespace {
@@ -30,31 +31,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-struct Outcome {
-  int result = -1;
-  Bytes data;
-};
-
-Outcome wait_outcome(int prc) {
-  Outcome o;
-  EXPECT_NE(prc, 0) << "the library refused the command";
-  if (prc == 0) return o;
-  const auto until = std::chrono::steady_clock::now() + 20s;
-  std::uint8_t buf[TOLVEX_RESPONSE_MAX] = {};
-  int len = 0;
-  std::uint8_t no = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    if (chk_res(buf, &len, &no, &o.result) == 1) {
-      o.data.assign(buf, buf + len);
-      return o;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  ADD_FAILURE() << "no outcome within 20 s";
-  return o;
-}
-
-Outcome run(const std::function<int()> &start) { return wait_outcome(start()); }
+using tolvex::sim::test::Outcome;
+using tolvex::sim::test::run;
+using tolvex::sim::test::wait_outcome;
 
 // A TCP port nobody listens on now (the kernel's choice, released again).
 int free_port() {
