@@ -367,19 +367,33 @@ bool ScriptParser::parse_line(std::string_view line, std::optional<ScriptStep> &
   return true;
 }
 
-std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors) {
-  std::vector<ScriptStep> steps;
+void read_script(std::istream &in, const std::function<bool(const ScriptStep &)> &on_step,
+                 const std::function<bool(const std::string &)> &on_error) {
   ScriptParser parser;
   std::string line;
   while (std::getline(in, line)) {
     std::optional<ScriptStep> step;
     std::string error;
     if (!parser.parse_line(line, step, error)) {
-      errors.push_back(std::to_string(parser.line_number()) + ": " + error);
+      if (!on_error(std::to_string(parser.line_number()) + ": " + error)) return;
       continue;
     }
-    if (step) steps.push_back(std::move(*step));
+    if (step && !on_step(*step)) return;
   }
+}
+
+std::vector<ScriptStep> parse_script(std::istream &in, std::vector<std::string> &errors) {
+  std::vector<ScriptStep> steps;
+  read_script(
+      in,
+      [&steps](const ScriptStep &step) {
+        steps.push_back(step);
+        return true;
+      },
+      [&errors](const std::string &error) {
+        errors.push_back(error);
+        return true;
+      });
   return steps;
 }
 

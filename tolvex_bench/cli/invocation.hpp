@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <span>
@@ -69,6 +70,11 @@ class ScriptParser {
   int number_ = 0;
   bool after_call_ = false;
 };
+
+// Reads a script line by line as it arrives, handing each step to `on_step` and each
+// faulty line's "LINE: message" to `on_error`; either returns false to stop reading.
+void read_script(std::istream &in, const std::function<bool(const ScriptStep &)> &on_step,
+                 const std::function<bool(const std::string &)> &on_error);
 
 // Reads a whole script and checks every line before anything is sent. Errors are
 // "LINE: message" texts; the steps are valid only when there are none.

@@ -174,18 +174,13 @@ int run_script(Session &session, std::istream &in, const std::string &name, bool
     // After a stop the rest is only counted, as skipped, for the report.
     for (const ScriptStep &step : steps) runner.step(step);
   } else {
-    ScriptParser parser;
-    std::string line;
-    while (std::getline(in, line)) {
-      std::optional<ScriptStep> step;
-      std::string error;
-      if (!parser.parse_line(line, step, error)) {
-        std::cerr << name << ":" << parser.line_number() << ": " << error << "\n";
-        status = kExitUsage;
-        break;
-      }
-      if (step && !runner.step(*step)) break;
-    }
+    read_script(
+        in, [&runner](const ScriptStep &step) { return runner.step(step); },
+        [&](const std::string &error) {
+          std::cerr << name << ":" << error << "\n";
+          status = kExitUsage;
+          return false;
+        });
   }
   const int ran = runner.finish();
   if (status == kExitOk) status = ran;
