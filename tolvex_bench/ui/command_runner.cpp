@@ -93,13 +93,21 @@ CommandRunner::~CommandRunner() {
 }
 
 bool CommandRunner::run(const char *code, const Starter &start, const QString &failure_text) {
+  return run(std::string_view(code, 3), start, failure_text.toStdWString());
+}
+
+bool CommandRunner::run(std::string_view code, const Starter &start, std::wstring_view failure_text) {
   if (shutting_down_) return false;
-  return step_.run(std::string_view(code, 3), start, failure_text.toStdWString()) != StepResult::NotStarted;
+  return step_.run(code, start, failure_text) != StepResult::NotStarted;
 }
 
 void CommandRunner::wait_and_report() { step_.wait_and_report(); }
 
 void CommandRunner::set_report_text(const QString &text) { emit report_changed(text); }
+
+void CommandRunner::set_report_text(std::wstring_view text) {
+  emit report_changed(QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size())));
+}
 
 void CommandRunner::wake() {
   // Every wait looks at the outcome again when it regains control; the ones whose

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_step.hpp"
+#include "page_view.hpp"
 
 class QEventLoop;
 
@@ -18,7 +19,7 @@ namespace tolvex::bench::ui {
 
 using CommandState = tolvex::bench::CommandState;
 
-class CommandRunner final : public QObject {
+class CommandRunner final : public QObject, public tolvex::bench::PageCommands {
   Q_OBJECT
 
  public:
@@ -32,21 +33,23 @@ class CommandRunner final : public QObject {
   // process number. 0 shows `failure_text` (none when empty) and returns false without
   // waiting; otherwise runs the wait-and-report step and returns true.
   bool run(const char *code, const Starter &start, const QString &failure_text = QStringLiteral("Frame Error"));
+  bool run(std::string_view code, const Starter &start, std::wstring_view failure_text = L"Frame Error") override;
 
   // The wait-and-report step on its own, for starters that call the export themselves.
   void wait_and_report();
 
-  CommandState &state() { return step_.state(); }
+  CommandState &state() override { return step_.state(); }
   const CommandState &state() const { return step_.state(); }
 
   // The core step itself, for engines that drive commands through it.
-  tolvex::bench::CommandStep &step() { return step_; }
+  tolvex::bench::CommandStep &step() override { return step_; }
 
   // Where the view mode is read at the start of each wait (0 "String", else "HEX").
   void set_view_mode_source(std::function<int()> source) { view_mode_ = std::move(source); }
 
   // Replaces the report window's text.
   void set_report_text(const QString &text);
+  void set_report_text(std::wstring_view text) override;
 
   // Number of waits running now (more than one when a handler inside a wait started
   // a command).
@@ -55,7 +58,7 @@ class CommandRunner final : public QObject {
   // The window is closing: no new command starts, a command in flight is abandoned
   // (exe_stop) and the waits return once the library has reported it.
   void shut_down();
-  bool shutting_down() const { return shutting_down_; }
+  bool shutting_down() const override { return shutting_down_; }
 
   // Test seam: how outcomes are collected (chk_res unless replaced).
   void set_collector(Collector collector) { step_.set_collector(std::move(collector)); }
