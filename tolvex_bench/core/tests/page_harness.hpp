@@ -98,7 +98,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
   std::vector<std::string> codes;    // every command asked for, started or not
   std::vector<std::wstring> reports;  // each finished command's report
   std::wstring report_text;           // the report window
-  int view_mode = 0;
+  int report_mode = 0;  // the view mode reports are made in: 0 "String", else "HEX"
   bool closing = false;
 
  private:
@@ -108,7 +108,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
     reports.push_back(text);
     report_text = text;
   }
-  int view_mode() override { return view_mode; }
+  int view_mode() override { return report_mode; }
 
   FakeView &view_;
   CommandStep step_;
