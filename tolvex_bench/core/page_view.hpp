@@ -37,6 +37,9 @@ class PageView {
   // defaults to no).
   virtual void message(std::wstring_view text) = 0;
   virtual bool ask(std::wstring_view text) = 0;
+  // A modal warning with an OK button and, where the front end can, `detail` shown on
+  // request (e.g. why a port did not open).
+  virtual void warning(std::wstring_view text, std::wstring_view /*detail*/) { message(text); }
 
   // Emphasis a front end may show or leave out: a box marked as differing from what
   // was expected, with the reason as its tip; characters of a box marked as not

@@ -75,6 +75,10 @@ void QtPageView::set_enabled(int control, bool on) {
 
 void QtPageView::message(std::wstring_view text) { show_message(qt(text)); }
 
+void QtPageView::warning(std::wstring_view text, std::wstring_view detail) {
+  messages().show(Message{qt(text), MessageIcon::Warning, qt(detail)});
+}
+
 bool QtPageView::ask(std::wstring_view text) {
   const Message question{qt(text), MessageIcon::Warning, {}, QMessageBox::Yes | QMessageBox::No};
   return messages().show(question) == QMessageBox::Yes;
@@ -84,8 +88,11 @@ void QtPageView::set_marked(int control, bool marked, std::wstring_view why) {
   QWidget *w = widget(control);
   if (w == nullptr) return;
   w->setProperty("differs", marked);
+  // A label is marked by its text colour, a box by its background.
+  const bool label = qobject_cast<QLabel *>(w) != nullptr;
   const QString kind = QString::fromLatin1(w->metaObject()->className());
-  w->setStyleSheet(marked ? kind + QStringLiteral(" { background: #ffd8d8; }") : QString());
+  const QString style = label ? QStringLiteral("color: #b00000;") : kind + QStringLiteral(" { background: #ffd8d8; }");
+  w->setStyleSheet(marked ? style : QString());
   w->setToolTip(marked ? qt(why) : QString());
 }
 

@@ -27,6 +27,7 @@ class QtPageView final : public tolvex::bench::PageView {
   void set_enabled(int control, bool on) override;
   void message(std::wstring_view text) override;
   bool ask(std::wstring_view text) override;
+  void warning(std::wstring_view text, std::wstring_view detail) override;
   void set_marked(int control, bool marked, std::wstring_view why) override;
   void mark_characters(int control, const std::vector<std::size_t> &positions) override;
 

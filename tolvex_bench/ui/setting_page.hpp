@@ -6,6 +6,9 @@
 
 #include <memory>
 
+#include "qt_page_view.hpp"
+#include "setting_page_model.hpp"
+
 namespace Ui {
 class CSetting;
 }
@@ -24,17 +27,11 @@ class CSetting final : public QWidget {
   // a device was recorded, and the entry's tool tip then names it.
   bool assign_device(int index);
 
- private slots:
-  void handle_port_open();
-  void handle_rtc_execute();
-  void handle_retry_apply();
-  void handle_capture_apply();
-
  private:
-  void fill_lists();
   void refresh_port_tips();
   void show_port_menu(int index, const QPoint &global_pos);
 
-  tolvex::bench::ui::CommandRunner &runner_;
   std::unique_ptr<Ui::CSetting> ui_;
+  tolvex::bench::ui::QtPageView view_;
+  tolvex::bench::SettingPageModel model_;
 };

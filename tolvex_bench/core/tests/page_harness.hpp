@@ -52,7 +52,10 @@ class FakeView final : public PageView {
     answers.pop_front();
     return yes;
   }
-  void set_marked(int c, bool on, std::wstring_view why) override { marks[c] = on ? std::wstring(why) : L""; }
+  void set_marked(int c, bool on, std::wstring_view why) override {
+    marked[c] = on;
+    marks[c] = on ? std::wstring(why) : L"";
+  }
   void mark_characters(int c, const std::vector<std::size_t> &positions) override { character_marks[c] = positions; }
 
   bool is_enabled(int c) const {
@@ -66,6 +69,7 @@ class FakeView final : public PageView {
   std::map<int, int> selections;
   std::map<int, bool> enabled;
   std::map<int, std::wstring> marks;  // a marked control's reason
+  std::map<int, bool> marked;         // whether a control is marked, with or without a reason
   std::map<int, std::vector<std::size_t>> character_marks;
   std::vector<std::wstring> messages;
   std::vector<std::wstring> questions;
@@ -98,7 +102,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
   std::vector<std::string> codes;    // every command asked for, started or not
   std::vector<std::wstring> reports;  // each finished command's report
   std::wstring report_text;           // the report window
-  int report_mode = 0;  // the view mode reports are made in: 0 "String", else "HEX"
+  int report_view_mode = 0;  // 0 "String", any other value "HEX"
   bool closing = false;
 
  private:
@@ -108,7 +112,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
     reports.push_back(text);
     report_text = text;
   }
-  int view_mode() override { return report_mode; }
+  int view_mode() override { return report_view_mode; }
 
   FakeView &view_;
   CommandStep step_;

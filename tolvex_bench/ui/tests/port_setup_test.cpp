@@ -25,10 +25,17 @@
 #include "fake_device_tree.hpp"
 #include "my_tab_ctrl.hpp"
 #include "port_open.hpp"
+#include "qt_page_view.hpp"
 #include "setting_page.hpp"
 #include "tolvex_bench_dlg.hpp"
 
 namespace {
+
+// The port-open step with its messages through the Qt page view and message service.
+int open_port_step(int port_index, const char *baud) {
+  tolvex::bench::ui::QtPageView view;
+  return tolvex::bench::open_port(view, port_index, 0, 0, 8, 0, baud);
+}
 
 // Runs `act` on the assign dialog once it is shown (the page runs it modally).
 void when_dialog_shows(std::function<void(AssignPortDialog *)> act) {
@@ -172,7 +179,7 @@ class PortSetupTest : public QObject {
     QFile(device).open(QIODevice::WriteOnly);
     QVERIFY(::chmod(device.toUtf8().constData(), 0) == 0);
     ::setenv("TOLVEX_COM3", device.toUtf8().constData(), 1);
-    QCOMPARE(tolvex::bench::ui::open_port(2, 0, 0, 8, 0, QStringLiteral("38400")), 0);
+    QCOMPARE(open_port_step(2, "38400"), 0);
     ::unsetenv("TOLVEX_COM3");
     QCOMPARE(messages.all.size(), 1);
     const QString detail = messages.all[0].detail;
@@ -197,7 +204,7 @@ class PortSetupTest : public QObject {
     if (holds) {
       QDir::setCurrent(folder);
       ::setenv("TOLVEX_COM1", terminal.path().c_str(), 1);
-      QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("19200")), 1);
+      QCOMPARE(open_port_step(0, "19200"), 1);
       QDir::setCurrent(home);
     }
     ::chmod(folder.toUtf8().constData(), 0755);

@@ -1,5 +1,6 @@
-// The Setting page against the simulated terminal: port opening, clock, retry count
-// and capture time, with their failures.
+// The Setting page's widgets against the simulated terminal: the lists and their tips,
+// the port opened from the page, the clock group's radio buttons. The page's behaviour
+// itself is tested on its model.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -99,29 +100,6 @@ class SettingPageTest : public QObject {
     }
   }
 
-  void demoPortOpenSendsNothing() {
-    benchtest::RecordingMessages messages;
-    QFile::remove(QStringLiteral("Port.cfg"));
-    const auto frames_before = terminal_.sim().frames_received();
-    ui_.click("buttonPortOpen");
-    QCOMPARE(dialog_->report_text(), QStringLiteral("Result: Port Open Success!!"));
-    QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")),
-             QByteArray("PORT: 0\nBAUDRATE: 38400\nDATA_BIT: 8\nSTOP_BIT: 0\nPARITY_BIT: 0\nCONTROL: 0"));
-    QCOMPARE(terminal_.sim().frames_received(), frames_before);
-    QVERIFY(messages.all.isEmpty());
-
-    // A port that does not open: its warning only, no success text.
-    dialog_->runner().set_report_text(QString());
-    ::setenv("TOLVEX_COM2", "/nonexistent/tolvex-tty", 1);
-    ui_.find<QComboBox>("comboPort")->setCurrentIndex(1);
-    ui_.click("buttonPortOpen");
-    ::unsetenv("TOLVEX_COM2");
-    QCOMPARE(messages.texts(), QStringList{QStringLiteral("Serial port setup error!\n\n확인후 재시도 하십시요.")});
-    QVERIFY(dialog_->report_text().isEmpty());
-    ui_.find<QComboBox>("comboPort")->setCurrentIndex(0);
-    ui_.click("buttonPortOpen");
-  }
-
   void portOpenTellsTheTerminalFirst() {
     benchtest::RecordingMessages messages;
     ui_.click("buttonPortOpen");
@@ -157,38 +135,6 @@ class SettingPageTest : public QObject {
     QCOMPARE(terminal_.sim().line_baud(), 38400);
   }
 
-  void clockSetAndRead() {
-    benchtest::RecordingMessages messages;
-    ui_.click("buttonPortOpen");
-    ui_.find<QRadioButton>("radioRtcSetup")->setChecked(true);
-    ui_.find<QComboBox>("comboYear")->setCurrentText(QStringLiteral("2024"));
-    ui_.find<QComboBox>("comboMonth")->setCurrentText(QStringLiteral("12"));
-    ui_.find<QComboBox>("comboDay")->setCurrentText(QStringLiteral("31"));
-    ui_.find<QComboBox>("comboHour")->setCurrentText(QStringLiteral("23"));
-    ui_.find<QComboBox>("comboMinute")->setCurrentText(QStringLiteral("59"));
-    ui_.click("buttonRtcExecute");
-    Bytes data;
-    QVERIFY(terminal_.last_frame("C21", &data));
-    QCOMPARE(data, (Bytes{1, 0x20, 0x24, 0x12, 0x31, 0x23, 0x59, 0x00}));
-    QVERIFY(ui_.find<QLineEdit>("editClock")->text().isEmpty());
-
-    // Reading it back: the terminal's clock runs on from 23:59:00.
-    ui_.find<QRadioButton>("radioRtcCheck")->setChecked(true);
-    ui_.click("buttonRtcExecute");
-    QVERIFY(terminal_.last_frame("C21", &data));
-    QCOMPARE(data, (Bytes{2}));
-    QVERIFY(ui_.find<QLineEdit>("editClock")->text().startsWith(QStringLiteral(" 2024년 12월 31일 23시 59분 0")));
-
-    // Midnight from the "00" entries.
-    ui_.find<QRadioButton>("radioRtcSetup")->setChecked(true);
-    ui_.find<QComboBox>("comboHour")->setCurrentIndex(0);
-    ui_.find<QComboBox>("comboMinute")->setCurrentIndex(0);
-    ui_.click("buttonRtcExecute");
-    QVERIFY(terminal_.last_frame("C21", &data));
-    QCOMPARE(data, (Bytes{1, 0x20, 0x24, 0x12, 0x31, 0x00, 0x00, 0x00}));
-    QVERIFY(messages.all.isEmpty());
-  }
-
   void clockTextAndFailedRead() {
     benchtest::RecordingMessages messages;
     ui_.click("buttonPortOpen");
@@ -211,101 +157,6 @@ class SettingPageTest : public QObject {
     QVERIFY(!ui_.sent("C21"));
   }
 
-  void retryCount() {
-    benchtest::RecordingMessages messages;
-    ui_.click("buttonPortOpen");
-    ui_.find<QRadioButton>("radioRetrySetting")->setChecked(true);
-    ui_.find<QComboBox>("comboRetry")->setCurrentIndex(3);
-    ui_.click("buttonRetryApply");
-    Bytes data;
-    QVERIFY(terminal_.last_frame("C24", &data));
-    QCOMPARE(data, (Bytes{1, 3}));
-    QVERIFY(ui_.find<QLineEdit>("editRetry")->text().isEmpty());
-
-    ui_.find<QRadioButton>("radioRetryCheck")->setChecked(true);
-    ui_.click("buttonRetryApply");
-    QVERIFY(terminal_.last_frame("C24", &data));
-    QCOMPARE(data, (Bytes{2}));
-    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
-
-    QVERIFY(terminal_.sim().add_fault("C24:status=0x2007"));
-    ui_.click("buttonRetryApply");
-    QVERIFY(ui_.find<QLineEdit>("editRetry")->text().isEmpty());
-
-    // No choice in the group: nothing at all.
-    terminal_.forget_frames();
-    leave_unchosen("radioRetrySetting", "radioRetryCheck");
-    ui_.click("buttonRetryApply");
-    QVERIFY(!ui_.sent("C24"));
-    QVERIFY(messages.all.isEmpty());
-  }
-
-  void refusedCommandsLeaveTheBoxes() {
-    benchtest::RecordingMessages messages;
-    ui_.click("buttonPortOpen");
-    ui_.click("buttonRtcExecute");
-    ui_.click("buttonRetryApply");
-    ui_.click("buttonCaptureApply");
-    const QString clock = ui_.find<QLineEdit>("editClock")->text();
-    QVERIFY(!clock.isEmpty());
-    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
-    QVERIFY(!ui_.find<QLineEdit>("editCapture")->text().isEmpty());
-    const QString capture = ui_.find<QLineEdit>("editCapture")->text();
-    const QString report = dialog_->report_text();
-
-    // A command in flight makes the library refuse the next: "Frame Error" each time,
-    // no box and no report changes, nothing goes to the terminal.
-    QVERIFY(terminal_.sim().add_fault("C11:late=500"));
-    QVERIFY(model() != 0);
-    terminal_.forget_frames();
-    ui_.click("buttonRtcExecute");
-    ui_.click("buttonRetryApply");
-    ui_.click("buttonCaptureApply");
-    QCOMPARE(messages.texts(), (QStringList{"Frame Error", "Frame Error", "Frame Error"}));
-    QCOMPARE(ui_.find<QLineEdit>("editClock")->text(), clock);
-    QCOMPARE(ui_.find<QLineEdit>("editRetry")->text(), QStringLiteral(" 03"));
-    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), capture);
-    QCOMPARE(dialog_->report_text(), report);
-    QVERIFY(!ui_.sent("C21") && !ui_.sent("C24") && !ui_.sent("C23"));
-    QTRY_VERIFY(benchtest::library_done());
-  }
-
-  void captureTime() {
-    benchtest::RecordingMessages messages;
-    ui_.click("buttonPortOpen");
-    ui_.find<QRadioButton>("radioCaptureSetting")->setChecked(true);
-    ui_.find<QComboBox>("comboCapture")->setCurrentText(QStringLiteral("30"));
-    ui_.click("buttonCaptureApply");
-    Bytes data;
-    QVERIFY(terminal_.last_frame("C23", &data));
-    QCOMPARE(data, (Bytes{1, 3}));
-
-    ui_.find<QRadioButton>("radioCaptureCheck")->setChecked(true);
-    ui_.click("buttonCaptureApply");
-    QVERIFY(terminal_.last_frame("C23", &data));
-    QCOMPARE(data, (Bytes{2}));
-    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
-
-    // A value outside the table and a failed read both leave the box as it was.
-    dialog_->runner().set_collector(benchtest::answering({7}));
-    ui_.click("buttonCaptureApply");
-    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("30 Sec"));
-    dialog_->runner().set_collector(benchtest::answering({0}));
-    ui_.click("buttonCaptureApply");
-    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
-    dialog_->runner().set_collector(chk_res);
-    QVERIFY(terminal_.sim().add_fault("C23:status=0x2007"));
-    ui_.click("buttonCaptureApply");
-    QCOMPARE(ui_.find<QLineEdit>("editCapture")->text(), QStringLiteral("NONE"));
-    QCOMPARE(dialog_->runner().state().result, 0x2007);
-
-    terminal_.sim().clear_faults();
-    terminal_.forget_frames();
-    leave_unchosen("radioCaptureSetting", "radioCaptureCheck");
-    ui_.click("buttonCaptureApply");
-    QVERIFY(!ui_.sent("C23"));
-    QVERIFY(messages.all.isEmpty());
-  }
 };
 
 QTEST_MAIN(SettingPageTest)

@@ -27,6 +27,7 @@
 #include "classic_mifare_page.hpp"
 #include "ms_page.hpp"
 #include "port_open.hpp"
+#include "qt_page_view.hpp"
 #include "setting_page.hpp"
 #include "tolvex_bench_dlg.hpp"
 
@@ -36,6 +37,12 @@ using tolvex::bench::ui::MessageIcon;
 using benchtest::entries;
 
 namespace {
+
+// The port-open step with its messages through the Qt page view and message service.
+int open_port_step(int port_index, const char *baud) {
+  tolvex::bench::ui::QtPageView view;
+  return tolvex::bench::open_port(view, port_index, 0, 0, 8, 0, baud);
+}
 
 // Runs `check` on the next modal window that opens, then closes it.
 void on_next_modal(std::function<void(QWidget *)> check) {
@@ -221,13 +228,13 @@ class ShellTest : public QObject {
     ::setenv("TOLVEX_COM2", "/nonexistent/tolvex-tty", 1);
     QFile::remove(QStringLiteral("Port.cfg"));
 
-    QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("38400")), 1);
+    QCOMPARE(open_port_step(0, "38400"), 1);
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")), QByteArray(kCfg0));
 
     // Index 3 opens COM4 (the only name that reaches the terminal now) at 57600 baud and
     // replaces the earlier record.
     ::setenv("TOLVEX_COM1", "/nonexistent/tolvex-tty", 1);
-    QCOMPARE(tolvex::bench::ui::open_port(3, 0, 0, 8, 0, QStringLiteral("57600")), 1);
+    QCOMPARE(open_port_step(3, "57600"), 1);
     QCOMPARE(benchtest::open_line_speed(terminal_.path()), 57600);
     ::setenv("TOLVEX_COM1", terminal_.path().c_str(), 1);
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")),
@@ -236,7 +243,7 @@ class ShellTest : public QObject {
 
     // A port that does not open: the warning, the reason on request, the record untouched.
     const QByteArray before = benchtest::read_file(QStringLiteral("Port.cfg"));
-    QCOMPARE(tolvex::bench::ui::open_port(1, 0, 0, 8, 0, QStringLiteral("9600")), 0);
+    QCOMPARE(open_port_step(1, "9600"), 0);
     QCOMPARE(messages.all.size(), 1);
     QCOMPARE(messages.all[0].text, QStringLiteral("Serial port setup error!\n\n확인후 재시도 하십시요."));
     QVERIFY(messages.all[0].icon == MessageIcon::Warning);
@@ -244,17 +251,17 @@ class ShellTest : public QObject {
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")), before);
 
     // A rate text outside the four cannot open the port either.
-    QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("115200")), 0);
+    QCOMPARE(open_port_step(0, "115200"), 0);
     QCOMPARE(benchtest::read_file(QStringLiteral("Port.cfg")), before);
     // Nor can an index outside 0 to 3 (empty name).
-    QCOMPARE(tolvex::bench::ui::open_port(4, 0, 0, 8, 0, QStringLiteral("9600")), 0);
+    QCOMPARE(open_port_step(4, "9600"), 0);
     QCOMPARE(messages.all.size(), 3);
 
     // The port opens but the record cannot be written (a directory stands in its way):
     // the port stays open, one message says why, nothing else is touched.
     QFile::remove(QStringLiteral("Port.cfg"));
     QVERIFY(QDir().mkdir(QStringLiteral("Port.cfg")));
-    QCOMPARE(tolvex::bench::ui::open_port(0, 0, 0, 8, 0, QStringLiteral("38400")), 1);
+    QCOMPARE(open_port_step(0, "38400"), 1);
     QCOMPARE(messages.all.size(), 4);
     QVERIFY(messages.all[3].text.startsWith(QStringLiteral("Port.cfg: ")));
     QVERIFY(QFileInfo(QStringLiteral("Port.cfg")).isDir());
@@ -274,11 +281,6 @@ class ShellTest : public QObject {
     call_src_ver();
     QTest::qWait(50);
     QCOMPARE(messages.all.size(), 2);
-  }
-
-  void portCfgText() {
-    QCOMPARE(tolvex::bench::ui::port_cfg_text(2, QStringLiteral("9600"), 7, 2, 1, 3),
-             QByteArray("PORT: 2\nBAUDRATE: 9600\nDATA_BIT: 7\nSTOP_BIT: 2\nPARITY_BIT: 1\nCONTROL: 3"));
   }
 };
 
