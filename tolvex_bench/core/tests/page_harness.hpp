@@ -98,7 +98,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
   std::vector<std::string> codes;    // every command asked for, started or not
   std::vector<std::wstring> reports;  // each finished command's report
   std::wstring report_text;           // the report window
-  int view_mode = 0;
+  int mode = 0;  // the View list: 0 "String", any other value "HEX"
   bool closing = false;
 
  private:
@@ -108,7 +108,7 @@ class WaitingCommands final : public PageCommands, private StepHost {
     reports.push_back(text);
     report_text = text;
   }
-  int view_mode() override { return view_mode; }
+  int view_mode() override { return mode; }
 
   FakeView &view_;
   CommandStep step_;
