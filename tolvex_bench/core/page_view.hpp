@@ -69,6 +69,8 @@ class PageCommands {
 
   // The window is closing: long loops end after their command in flight.
   virtual bool shutting_down() const = 0;
+  // Closes the road: a command in flight is given up, nothing new starts.
+  virtual void shut_down() {}
 };
 
 }  // namespace tolvex::bench

@@ -1,6 +1,7 @@
 // The "Aging" tab: the endurance run's choices, its live results, a plot of the failure
-// rates and where the run's record went. The run itself is the core's aging engine; it
-// runs inside START's handler and the window stays live through every wait and pause.
+// rates and where the run's record went. The page's behaviour is the core's aging page
+// model; this widget binds its controls, draws its plot and keeps the window live
+// through its pauses.
 #pragma once
 
 #include <QString>
@@ -15,10 +16,12 @@ class CAging;
 
 namespace tolvex::bench {
 class AgingEngine;
-}
+class AgingPageModel;
+}  // namespace tolvex::bench
 namespace tolvex::bench::ui {
 class CommandRunner;
-}
+class QtPageView;
+}  // namespace tolvex::bench::ui
 
 class QChartView;
 class QLineSeries;
@@ -39,31 +42,21 @@ class CAging final : public QWidget {
   // Folder of the run records ("aging-records" in the current directory at start).
   void set_record_folder(const QString &folder);
   // The CSV record of the last run; empty before the first.
-  QString record_path() const { return record_path_; }
+  QString record_path() const;
 
   tolvex::bench::AgingEngine &engine();
-
- private slots:
-  void handle_start();
-  void handle_stop();
-  void handle_wr();
-  void handle_rd();
-  void update_read_enabling();
-  void update_kind_enabling();
+  tolvex::bench::AgingPageModel &model() { return *model_; }
 
  private:
-  class Controls;
-  friend class Controls;
+  class Display;
 
-  void fill_controls();
+  void bind_controls();
   void setup_plot();
 
   std::unique_ptr<Ui::CAging> ui_;
-  std::unique_ptr<Controls> controls_;
-  std::unique_ptr<tolvex::bench::AgingEngine> engine_;
+  std::unique_ptr<tolvex::bench::ui::QtPageView> view_;
+  std::unique_ptr<Display> display_;
+  std::unique_ptr<tolvex::bench::AgingPageModel> model_;
   QChartView *chart_view_ = nullptr;
   QLineSeries *series_[5] = {};
-  QString record_folder_ = QStringLiteral("aging-records");
-  QString record_path_;
-  bool shutting_down_ = false;
 };

@@ -57,7 +57,7 @@ class CommandRunner final : public QObject, public tolvex::bench::PageCommands {
 
   // The window is closing: no new command starts, a command in flight is abandoned
   // (exe_stop) and the waits return once the library has reported it.
-  void shut_down();
+  void shut_down() override;
   bool shutting_down() const override { return shutting_down_; }
 
   // Test seam: how outcomes are collected (chk_res unless replaced).

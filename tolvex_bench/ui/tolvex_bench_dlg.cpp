@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include <tolvex/tolvex.h>
+#include <utility>
 
 #include "about_dlg.hpp"
 #include "app_icon.hpp"
@@ -14,13 +14,17 @@
 #include "message_service.hpp"
 #include "my_tab_ctrl.hpp"
 #include "aging_page.hpp"
-#include "classic_mifare_page.hpp"
-#include "ms_page.hpp"
+#include "bench_dialog_model.hpp"
+#include "qt_page_view.hpp"
 #include "ui_tolvex_bench_dlg.h"
 
 using namespace tolvex::bench::ui;
 
-CTolvexBenchDlg::CTolvexBenchDlg(QWidget *parent) : QDialog(parent), ui_(std::make_unique<Ui::CTolvexBenchDlg>()) {
+namespace tb = tolvex::bench;
+using Control = tb::BenchDialogModel::Control;
+
+CTolvexBenchDlg::CTolvexBenchDlg(QWidget *parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::CTolvexBenchDlg>()), view_(std::make_unique<QtPageView>()) {
   ui_->setupUi(this);
   setWindowFlag(Qt::WindowMinimizeButtonHint, true);
   setFont(dialog_font());
@@ -29,14 +33,27 @@ CTolvexBenchDlg::CTolvexBenchDlg(QWidget *parent) : QDialog(parent), ui_(std::ma
   resize(units.size(458, 329));
   setWindowIcon(app_icon());
 
-  fill_lists();
-  bind_buttons();
+  bind_controls();
 
   runner_.set_view_mode_source([this] { return view_mode(); });
   connect(&runner_, &CommandRunner::report_changed, ui_->reportEdit, &QPlainTextEdit::setPlainText);
 
   connect(ui_->tabCtrl, &CMyTabCtrl::about_to_change, this, &CTolvexBenchDlg::on_tab_about_to_change);
   ui_->tabCtrl->setup(runner_);
+  model_ = std::make_unique<tb::BenchDialogModel>(*view_, runner_, &ui_->tabCtrl->aging_page()->model());
+  model_->init();
+
+  tb::BenchDialogModel &model = *model_;
+  const std::pair<QPushButton *, void (tb::BenchDialogModel::*)()> buttons[] = {
+      {ui_->buttonFromSt, &tb::BenchDialogModel::from_st},     {ui_->buttonStandBy, &tb::BenchDialogModel::stand_by},
+      {ui_->buttonEject, &tb::BenchDialogModel::eject},        {ui_->buttonDrop, &tb::BenchDialogModel::drop},
+      {ui_->buttonCapture, &tb::BenchDialogModel::capture},    {ui_->buttonStStatus, &tb::BenchDialogModel::st_status},
+      {ui_->buttonPosition, &tb::BenchDialogModel::position},  {ui_->buttonModel, &tb::BenchDialogModel::model},
+      {ui_->buttonRomVer, &tb::BenchDialogModel::rom_ver},
+  };
+  for (const auto &[button, handler] : buttons) {
+    connect(button, &QPushButton::clicked, this, [&model, handler = handler] { (model.*handler)(); });
+  }
 
   auto *about = new QShortcut(QKeySequence(Qt::Key_F1), this);
   connect(about, &QShortcut::activated, this, &CTolvexBenchDlg::show_about);
@@ -48,46 +65,24 @@ CMyTabCtrl *CTolvexBenchDlg::tab_ctrl() const { return ui_->tabCtrl; }
 
 QString CTolvexBenchDlg::report_text() const { return ui_->reportEdit->toPlainText(); }
 
-int CTolvexBenchDlg::view_mode() const { return ui_->comboView->currentIndex(); }
+int CTolvexBenchDlg::view_mode() const { return model_->view_mode(); }
 
-std::uint8_t CTolvexBenchDlg::destination_value() const {
-  const int index = ui_->comboDestination->currentIndex();
-  return static_cast<std::uint8_t>(index <= 0 ? 3 : index);
-}
+std::uint8_t CTolvexBenchDlg::destination_value() const { return model_->destination_value(); }
 
-void CTolvexBenchDlg::fill_lists() {
-  ui_->comboStacker->addItems({QStringLiteral("-Select-"), QStringLiteral("Stacker1"), QStringLiteral("Stacker2"),
-                               QStringLiteral("Stacker3"), QStringLiteral("Stacker4"), QStringLiteral("Auto")});
-  ui_->comboDestination->addItems({QStringLiteral("SEL"), QStringLiteral("MS"), QStringLiteral("IC"),
-                                   QStringLiteral("RF"), QStringLiteral("Feeder"), QStringLiteral("Print")});
-  ui_->comboView->addItems({QStringLiteral("String"), QStringLiteral("HEX")});
-  ui_->comboStacker->setCurrentIndex(0);
-  ui_->comboDestination->setCurrentIndex(0);
-  ui_->comboView->setCurrentIndex(0);
-}
-
-void CTolvexBenchDlg::bind_buttons() {
-  const auto bind = [this](QPushButton *button, const char *code, std::function<int()> start) {
-    connect(button, &QPushButton::clicked, this, [this, code, start = std::move(start)] { runner_.run(code, start); });
+void CTolvexBenchDlg::bind_controls() {
+  const std::pair<Control, QWidget *> bindings[] = {
+      {Control::StackerList, ui_->comboStacker},   {Control::DestinationList, ui_->comboDestination},
+      {Control::ViewList, ui_->comboView},         {Control::FromSt, ui_->buttonFromSt},
+      {Control::StandBy, ui_->buttonStandBy},      {Control::Eject, ui_->buttonEject},
+      {Control::Drop, ui_->buttonDrop},            {Control::Capture, ui_->buttonCapture},
+      {Control::StStatus, ui_->buttonStStatus},    {Control::Position, ui_->buttonPosition},
+      {Control::Model, ui_->buttonModel},          {Control::RomVer, ui_->buttonRomVer},
   };
-  bind(ui_->buttonFromSt, "C31", [this] {
-    const auto stacker = static_cast<std::uint8_t>(std::max(0, ui_->comboStacker->currentIndex()));
-    return card_stk_mov(stacker, destination_value());
-  });
-  bind(ui_->buttonStandBy, "C32", [this] { return card_mov(destination_value()); });
-  bind(ui_->buttonEject, "C33", [] { return card_eject(); });
-  bind(ui_->buttonDrop, "C36", [] { return card_drop(); });
-  bind(ui_->buttonCapture, "C34", [] { return card_capture(); });
-  bind(ui_->buttonStStatus, "C13", [] { return chk_stacker(); });
-  bind(ui_->buttonPosition, "C16", [] { return card_position(); });
-  bind(ui_->buttonModel, "C11", [] { return model(); });
-  bind(ui_->buttonRomVer, "C12", [] { return fw_version(); });
+  for (const auto &[control, widget] : bindings) view_->bind(control, widget);
 }
 
 void CTolvexBenchDlg::on_tab_about_to_change(int /*from*/, int /*to*/, bool *allow) {
-  const CAging *aging = ui_->tabCtrl->aging_page();
-  if (aging == nullptr || aging->aging_stopped() == 1) return;
-  show_message(QStringLiteral("Please Push the Stop Buton!!"));
+  if (model_ == nullptr || model_->may_leave_aging_tab()) return;
   ui_->tabCtrl->setCurrentIndex(3);
   *allow = false;
 }
@@ -100,8 +95,7 @@ void CTolvexBenchDlg::show_about() {
 void CTolvexBenchDlg::done(int result) {
   // A wait in progress gives up its command and returns once the library reports;
   // nothing new starts after this, and an aging run ends after that command.
-  if (CAging *aging = ui_->tabCtrl->aging_page(); aging != nullptr) aging->shut_down();
-  runner_.shut_down();
+  model_->close();
   QDialog::done(result);
 }
 

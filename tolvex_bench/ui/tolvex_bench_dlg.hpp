@@ -11,6 +11,12 @@
 namespace Ui {
 class CTolvexBenchDlg;
 }
+namespace tolvex::bench {
+class BenchDialogModel;
+}
+namespace tolvex::bench::ui {
+class QtPageView;
+}
 class CMyTabCtrl;
 
 class CTolvexBenchDlg final : public QDialog {
@@ -37,10 +43,11 @@ class CTolvexBenchDlg final : public QDialog {
   void contextMenuEvent(QContextMenuEvent *event) override;
 
  private:
-  void fill_lists();
-  void bind_buttons();
+  void bind_controls();
   void on_tab_about_to_change(int from, int to, bool *allow);
 
   std::unique_ptr<Ui::CTolvexBenchDlg> ui_;
   tolvex::bench::ui::CommandRunner runner_;
+  std::unique_ptr<tolvex::bench::ui::QtPageView> view_;
+  std::unique_ptr<tolvex::bench::BenchDialogModel> model_;
 };
