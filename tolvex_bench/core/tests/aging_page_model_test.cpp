@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "page_harness.hpp"
-#include "sent_frames.hpp"
+#include "received_frames.hpp"
 #include "text.hpp"
 
 namespace tolvex::bench {

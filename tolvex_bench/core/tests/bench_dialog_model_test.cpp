@@ -9,7 +9,7 @@
 
 #include "aging_page_model.hpp"
 #include "page_harness.hpp"
-#include "sent_frames.hpp"
+#include "received_frames.hpp"
 
 namespace tolvex::bench {
 namespace {
@@ -108,7 +108,8 @@ TEST_F(BenchDialogModelTest, TransportAndStatusButtonsSendTheirCommands) {
     view_.set_selection(C::DestinationList, c.destination);
     (model_.*c.button)();
     ASSERT_EQ(commands_.codes, std::vector<std::string>{c.bytes.substr(0, 3)});
-    EXPECT_EQ(testing::frame_bodies(received()), std::vector<std::string>{c.bytes})
+    const std::vector<testing::Frame> sent{{c.bytes.substr(0, 3), testing::bytes_of(c.bytes.substr(3))}};
+    EXPECT_EQ(testing::frames_in(received()), sent)
         << c.bytes.substr(0, 3) << " " << c.stacker << " " << c.destination;
     EXPECT_EQ(commands_.reports.size(), 1u) << c.bytes.substr(0, 3);
   }

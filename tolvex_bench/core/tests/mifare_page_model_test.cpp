@@ -7,12 +7,15 @@
 
 #include "mifare_page_model.hpp"
 #include "page_harness.hpp"
+#include "received_frames.hpp"
 
 namespace tolvex::bench {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using M = MifarePageModel;
+using testing::Frame;
+using testing::frames_in;
 
 Bytes repeat(std::uint8_t byte, std::size_t n) { return Bytes(n, byte); }
 
@@ -24,26 +27,6 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 
 const std::wstring kTransport = L"FFFFFFFFFFFF";
 const std::wstring kUmlaut = L"\u00C4";  // C3 84 in 8-bit text
-
-struct Frame {
-  std::string code;
-  Bytes data;
-};
-
-// Command frames in the bytes received: SOH, 0x00, length (high, low; code and data),
-// STX, code, data, ETX, block check.
-std::vector<Frame> frames_in(const std::string &received) {
-  const auto *b = reinterpret_cast<const std::uint8_t *>(received.data());
-  std::vector<Frame> out;
-  for (std::size_t i = 0; i + 9 <= received.size(); ++i) {
-    if (b[i] != 0x01 || b[i + 1] != 0x00 || b[i + 4] != 0x02) continue;
-    const std::size_t length = static_cast<std::size_t>(b[i + 2]) * 256 + b[i + 3];
-    if (length < 3 || i + 5 + length + 2 > received.size() || b[i + 5 + length] != 0x03) continue;
-    out.push_back({std::string(received, i + 5, 3), Bytes(b + i + 8, b + i + 5 + length)});
-    i += 5 + length + 1;
-  }
-  return out;
-}
 
 class MifarePage : public testing::SimulatedTerminal {
  protected:

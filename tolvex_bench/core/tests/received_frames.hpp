@@ -40,6 +40,13 @@ inline std::vector<Frame> frames_in(std::string_view bytes, std::string_view cod
   return out;
 }
 
+// The frames' codes in order.
+inline std::vector<std::string> frame_codes(std::string_view bytes) {
+  std::vector<std::string> codes;
+  for (const Frame &frame : frames_in(bytes)) codes.push_back(frame.code);
+  return codes;
+}
+
 inline Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // Takes the outcome from the library, then replaces its data with `bytes` and its
