@@ -189,7 +189,7 @@ def control_lines(form, root, ids):
         elif cls == "QProgressBar":
             emit("PROGRESS", w, ["WS_BORDER"])
         elif cls == "CMyTabCtrl":
-            emit("TAB", w, ["WS_TABSTOP"])
+            emit("TAB", w, ["WS_TABSTOP", "WS_CLIPCHILDREN"])
         elif cls == "QGroupBox":
             lines.append(("GROUPBOX", w, []))
         elif cls == "QFrame" and w.name == "framePlot":

@@ -53,6 +53,14 @@ int wmain(int argc, wchar_t **argv) {
     for (int other = 0; other < 4; ++other) {
       HWND mark = drv::control(main, marks[other]);
       alone = alone && mark != nullptr && (IsWindowVisible(mark) != FALSE) == (other == page);
+      if (other == page && mark != nullptr) {
+        // Shown where the window is, with a size of its own.
+        RECT outer{}, inner{}, both{};
+        GetWindowRect(main, &outer);
+        GetWindowRect(mark, &inner);
+        alone = alone && inner.right > inner.left && inner.bottom > inner.top &&
+                IntersectRect(&both, &outer, &inner) && EqualRect(&both, &inner);
+      }
     }
     char what[64];
     std::snprintf(what, sizeof what, "tab %d shows its page alone", page);
