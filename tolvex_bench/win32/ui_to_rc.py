@@ -16,7 +16,8 @@ import struct
 import sys
 import xml.etree.ElementTree as ET
 
-# Boxes the Qt pages force to capitals.
+# Boxes the Qt pages force to capitals through a validator (the upper-case edit class
+# of the forms says so itself).
 UPPER_CASE = {
     "CMsDlg": {"editCLA", "editINS", "editP1", "editP2", "editLc", "editLe"},
     "CClassicMifare": {"editKeyA", "editKeyB", "editAccess", "editInput", "editUlInput"},
@@ -31,9 +32,18 @@ ROW = 6  # tops closer than this (dialog units) share a reading row
 COMBO_LIST = 96  # height of a drop-down list's box with its list open
 
 
+# Widget classes of the forms' own, by what they become; the upper-case edits also force capitals.
+UPPER_CASE_CLASSES = {"tolvex::bench::ui::UpperCaseTextEdit"}
+KNOWN = {"QPushButton", "QCheckBox", "QRadioButton", "QLineEdit", "QPlainTextEdit", "QTextEdit", "QComboBox",
+         "QLabel", "QGroupBox", "QFrame", "QWidget", "QProgressBar", "CMyTabCtrl"}
+
+
 class Widget:
-    def __init__(self, element, ox, oy, parent):
-        self.cls = element.get("class")
+    def __init__(self, element, ox, oy, parent, extends):
+        self.written_cls = element.get("class")
+        self.cls = self.written_cls if self.written_cls in KNOWN else extends.get(self.written_cls, self.written_cls)
+        if self.cls not in KNOWN and parent is not None:
+            raise SystemExit(f"ui_to_rc.py: {element.get('name')}: no control for class {self.written_cls}")
         self.name = element.get("name")
         self.parent = parent
         self.props = {}
@@ -45,7 +55,7 @@ class Widget:
             rect = geometry.find("rect")
             x, y, w, h = (int(rect.find(k).text) for k in ("x", "y", "width", "height"))
         self.x, self.y, self.w, self.h = x + ox, y + oy, w, h
-        self.children = [Widget(child, self.x, self.y, self) for child in element.findall("widget")]
+        self.children = [Widget(child, self.x, self.y, self, extends) for child in element.findall("widget")]
 
     def text(self, name):
         prop = self.props.get(name)
@@ -183,6 +193,8 @@ def control_lines(form, root, ids):
             style = ["ES_MULTILINE", "ES_AUTOVSCROLL", "WS_VSCROLL", "ES_WANTRETURN"]
             if w.flag("readOnly"):
                 style.append("ES_READONLY")
+            if w.written_cls in UPPER_CASE_CLASSES:
+                style.append("ES_UPPERCASE")
             emit("EDITTEXT", w, style)
         elif cls == "QComboBox":
             emit("COMBOBOX", w, ["CBS_DROPDOWNLIST", "WS_VSCROLL", "WS_TABSTOP"])
@@ -253,7 +265,8 @@ def generate(forms, rc_path, header_path, limits_path):
     for path in forms:
         tree = ET.parse(path)
         form = tree.getroot().findtext("class")
-        root = Widget(tree.getroot().find("widget"), 0, 0, None)
+        extends = {c.findtext("class"): c.findtext("extends") for c in tree.getroot().iter("customwidget")}
+        root = Widget(tree.getroot().find("widget"), 0, 0, None, extends)
         root.x = root.y = 0
         body = control_lines(form, root, ids)
         title = root.text("windowTitle")

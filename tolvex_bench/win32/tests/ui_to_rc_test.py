@@ -21,7 +21,11 @@ import ui_to_rc  # noqa: E402
 
 
 def widgets(form):
+    """The form's class and its widgets, each with the Qt class it is or extends as `kind`."""
     root = ET.parse(os.path.join(UI, form + ".ui")).getroot()
+    extends = {c.findtext("class"): c.findtext("extends") for c in root.iter("customwidget")}
+    for w in root.iter("widget"):
+        w.set("kind", extends.get(w.get("class"), w.get("class")))
     return root.findtext("class"), list(root.find("widget").iter("widget"))[1:]
 
 
@@ -72,11 +76,11 @@ class Templates(unittest.TestCase):
             lines = self.dialogs[form]
             buddies = {prop_text(w, "buddy"): w for w in ws if w.get("class") == "QLabel" and prop_text(w, "buddy")}
             for w in ws:
-                if w.get("class") not in BOXES:
+                if w.get("kind") not in BOXES:
                     continue
                 with self.subTest(form=form, box=w.get("name")):
                     i = self.line_of(form, w.get("name"))
-                    self.assertTrue(lines[i].startswith(BOXES[w.get("class")]), lines[i])
+                    self.assertTrue(lines[i].startswith(BOXES[w.get("kind")]), lines[i])
                     self.assertGreater(i, 0)
                     before = lines[i - 1]
                     self.assertTrue(before.startswith(STATIC), before)
@@ -92,8 +96,17 @@ class Templates(unittest.TestCase):
                 with self.subTest(form=form, box=name):
                     line = self.dialogs[form][self.line_of(form, name)]
                     self.assertIn("ES_UPPERCASE", line)
+        typed = 0
+        for file in FORMS:
+            form, ws = widgets(file)
+            for w in ws:
+                if w.get("class") in ui_to_rc.UPPER_CASE_CLASSES:
+                    typed += 1
+                    with self.subTest(form=form, box=w.get("name")):
+                        self.assertIn("ES_UPPERCASE", self.dialogs[form][self.line_of(form, w.get("name"))])
+        self.assertGreater(typed, 0)
         upper = sum(line.count("ES_UPPERCASE") for lines in self.dialogs.values() for line in lines)
-        self.assertEqual(upper, sum(len(names) for names in ui_to_rc.UPPER_CASE.values()))
+        self.assertEqual(upper, typed + sum(len(names) for names in ui_to_rc.UPPER_CASE.values()))
 
     def test_each_run_of_radio_buttons_is_one_group(self):
         for form, lines in self.dialogs.items():
@@ -105,6 +118,16 @@ class Templates(unittest.TestCase):
                 with self.subTest(form=form, line=line):
                     self.assertEqual("WS_GROUP" in line, not (radio and previous_radio))
                 previous_radio = radio
+
+    def test_a_widget_without_a_control_is_refused(self):
+        form = os.path.join(self.folder.name, "odd.ui")
+        with open(form, "w", encoding="utf-8") as f:
+            f.write('<ui version="4.0"><class>X</class><widget class="QWidget" name="X">'
+                    '<widget class="QDial" name="dial"/></widget></ui>')
+        run = subprocess.run([sys.executable, GENERATOR, "--rc", form + ".rc", "--header", form + ".h", "--limits",
+                              form + ".inc", form], capture_output=True, text=True)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertIn("QDial", run.stderr)
 
     def test_ids_are_defined_once_and_texts_kept(self):
         with open(self.header, encoding="utf-8") as f:
