@@ -139,20 +139,25 @@ HWND find(DWORD pid, const std::wstring &title, const wchar_t *cls, Kind kind, D
 
 }  // namespace
 
+namespace {
+
+struct FindId {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK match_id(HWND window, LPARAM context) {
+  auto *find = reinterpret_cast<FindId *>(context);
+  if (GetDlgCtrlID(window) != find->id) return TRUE;
+  find->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
 HWND control(HWND root, int id) {
-  struct Find {
-    int id;
-    HWND found;
-  } find{id, nullptr};
-  EnumChildWindows(
-      root,
-      [](HWND window, LPARAM context) -> BOOL {
-        auto *f = reinterpret_cast<Find *>(context);
-        if (GetDlgCtrlID(window) != f->id) return TRUE;
-        f->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&find));
+  FindId find{id, nullptr};
+  EnumChildWindows(root, &match_id, reinterpret_cast<LPARAM>(&find));
   return find.found;
 }
 

@@ -117,11 +117,12 @@ class Waits : public Windows {
   // Runs `during` from a timer that fires while the command waits.
   static void during_wait(std::function<void()> during) {
     pending() = std::move(during);
-    SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
-      KillTimer(nullptr, id);
-      if (pending()) pending()();
-      pending() = nullptr;
-    });
+    SetTimer(nullptr, 0, 100, &fire);
+  }
+  static void CALLBACK fire(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (pending()) pending()();
+    pending() = nullptr;
   }
   static std::function<void()> &pending() {
     static std::function<void()> f;
