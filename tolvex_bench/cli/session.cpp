@@ -82,13 +82,7 @@ bool Session::open_port() {
   std::string port = options_.port;
   if (options_.simulate) {
 #if TOLVEX_CLI_WITH_SIM
-    sim::Options sim_options;
-    sim_options.instant = true;
-#ifdef _WIN32
-    // No pseudo-terminal here: the simulator serves the loopback and the port is its socket:// path.
-    sim_options.listen = "127.0.0.1:0";
-#endif
-    simulator_ = std::make_unique<sim::Simulator>(sim_options);
+    simulator_ = std::make_unique<sim::Simulator>(sim::in_process_options());
     std::string error;
     for (const std::string &rule : options_.sim_faults) {
       if (!simulator_->add_fault(rule, &error)) {

@@ -26,8 +26,7 @@ DemoTerminal::~DemoTerminal() = default;
 
 bool DemoTerminal::start(std::string *error) {
 #if TOLVEX_BENCH_WITH_SIM
-  tolvex::sim::Options options;
-  options.instant = true;
+  tolvex::sim::Options options = tolvex::sim::in_process_options();
   options.exit_take_ms = 0;
   impl_->sim = std::make_unique<tolvex::sim::Simulator>(options);
   if (!impl_->sim->start(error)) {

@@ -464,4 +464,13 @@ std::uint64_t Simulator::frames_received() const {
   return impl_->engine.frames();
 }
 
+Options in_process_options() {
+  Options options;
+  options.instant = true;
+#ifdef _WIN32
+  options.listen = "127.0.0.1:0";
+#endif
+  return options;
+}
+
 }  // namespace tolvex::sim

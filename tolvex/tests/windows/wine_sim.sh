@@ -7,8 +7,12 @@
 #       should a run be cut short) and is brought up by one program run alone: programs
 #       that start in parallel while a server starts up or winds down may lose their
 #       connection to it or hang on exit, so the tests share one that is up.
+#       With Xvfb present, an X display of its own is started for the programs with
+#       windows, and wine told not to wait for a window manager.
 #   wine_sim.sh stop PREFIX
-#       ends the wine server of the prefix and the programs it still holds.
+#       ends the wine server of the prefix, the programs it still holds and its display.
+#   wine_sim.sh gui PREFIX -- COMMAND...
+#       runs COMMAND on the display started with the server.
 #   wine_sim.sh run SIM LINK [SIM_OPTION...] -- COMMAND...
 #       starts the simulator with its link at LINK, runs COMMAND and ends the simulator.
 #       With TOLVEX_HANGUP=1 the simulator is ended as soon as COMMAND says its command is
@@ -25,12 +29,39 @@ end_server() {
   wineserver -w >/dev/null 2>&1 || true
 }
 
+# The display's number and its server's process, beside the prefix.
+end_display() {
+  if [ -s "$1.xvfb-pid" ]; then
+    kill "$(cat "$1.xvfb-pid")" 2>/dev/null || true
+  fi
+  rm -f "$1.xvfb-pid" "$1.xvfb-display"
+}
+
+start_display() {
+  command -v Xvfb >/dev/null || return 0
+  end_display "$1"
+  # The display's number comes through fd 3 once it is up; nothing of it holds our output.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1.xvfb-display" >/dev/null 2>&1 </dev/null &
+  echo $! >"$1.xvfb-pid"
+  for _ in $(seq 200); do
+    [ -s "$1.xvfb-display" ] && break
+    sleep 0.05
+  done
+  [ -s "$1.xvfb-display" ] || { echo "wine_sim.sh: Xvfb gave no display" >&2; return 1; }
+  export DISPLAY=":$(head -n1 "$1.xvfb-display")"
+}
+
 case "$1" in
   start)
     export WINEPREFIX=$2
     loader=$3
     end_server
+    start_display "$WINEPREFIX"
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v "$4" /d "$5" /f >/dev/null
+    # Without a window manager, wine would wait for one at every hidden or closed window.
+    for value in Managed Decorated; do
+      "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null
+    done
     end_server
     # The first program starts wine's own services, which keep running with the server
     # (so nothing of theirs may hold this script's output open). A start that hangs is
@@ -48,6 +79,13 @@ case "$1" in
   stop)
     export WINEPREFIX=$2
     end_server
+    end_display "$WINEPREFIX"
+    ;;
+  gui)
+    [ -s "$2.xvfb-display" ] || { echo "wine_sim.sh: no display for $2 (is Xvfb installed?)" >&2; exit 1; }
+    export DISPLAY=":$(head -n1 "$2.xvfb-display")"
+    shift 3
+    "$@"
     ;;
   run)
     sim=$2
@@ -105,7 +143,7 @@ case "$1" in
     "${command[@]}"
     ;;
   *)
-    echo "usage: wine_sim.sh start|stop|run|listen ..." >&2
+    echo "usage: wine_sim.sh start|stop|run|listen|gui ..." >&2
     exit 2
     ;;
 esac

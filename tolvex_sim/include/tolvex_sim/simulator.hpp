@@ -73,6 +73,11 @@ struct Options : TerminalOptions {
   std::function<void(bool from_host, const std::uint8_t *bytes, std::size_t n)> on_bytes;
 };
 
+// Options for a terminal simulated inside the program that talks to it: instant replies,
+// and on Windows the loopback (it has no pseudo-terminals), where path() then gives
+// socket://127.0.0.1:PORT.
+Options in_process_options();
+
 // Checks that no command's mechanical time (several movements may add up in one
 // command) runs past its reply window: returns an empty text when all fit, else a
 // message naming the first command that does not.

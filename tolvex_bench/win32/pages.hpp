@@ -1,0 +1,58 @@
+// The four pages of the tab control, each a child dialog of its form. A page is a thin
+// view of its model: it binds the model's controls to its control IDs and its handlers
+// to the controls' notifications.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dialog_window.hpp"
+#include "plot_painter.hpp"
+
+namespace tolvex::bench::win32 {
+
+class CSetting final : public DialogWindow {
+ public:
+  explicit CSetting(PageCommands &commands);
+
+ private:
+  PageCommands &commands_;
+};
+
+class CMsDlg final : public DialogWindow {
+ public:
+  explicit CMsDlg(PageCommands &commands);
+
+ private:
+  PageCommands &commands_;
+};
+
+class CClassicMifare final : public DialogWindow {
+ public:
+  explicit CClassicMifare(PageCommands &commands);
+
+ private:
+  PageCommands &commands_;
+};
+
+class CAging final : public DialogWindow {
+ public:
+  explicit CAging(PageCommands &commands);
+
+  // New points for the plot: the plot is only invalidated here and painted when the
+  // window asks.
+  void set_plot(std::vector<PlotSeries> series, double y_max);
+
+ protected:
+  bool on_message(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR &result) override;
+
+ private:
+  PageCommands &commands_;
+  std::vector<PlotSeries> plot_;
+  double plot_max_ = 100.0;
+};
+
+// The media of the Aging page's plot, in its legend's order.
+std::vector<PlotSeries> empty_aging_plot();
+
+}  // namespace tolvex::bench::win32

@@ -1,0 +1,130 @@
+#include "win32_commands.hpp"
+
+#include <mutex>
+
+#include "text.hpp"
+#include "win32_page_view.hpp"
+
+namespace tolvex::bench::win32 {
+
+namespace {
+
+// A completion notice that never arrives must not leave a wait hanging: the outcome is
+// looked at again this often as well.
+constexpr DWORD kRecheckMs = 1000;
+
+void TOLVEX_CALL completion_event(std::uint8_t /*prc_no*/, void *ctx) { SetEvent(static_cast<HANDLE>(ctx)); }
+
+std::mutex g_message_mutex;
+HWND g_message_window = nullptr;
+
+void TOLVEX_CALL relay_library_message(const char *text, void * /*ctx*/) {
+  std::lock_guard<std::mutex> lock(g_message_mutex);
+  if (g_message_window == nullptr || text == nullptr) return;
+  auto *message = new std::wstring(to_wide(text));
+  if (!PostMessageW(g_message_window, kLibraryMessage, 0, reinterpret_cast<LPARAM>(message))) delete message;
+}
+
+}  // namespace
+
+class Win32Commands::Host final : public StepHost {
+ public:
+  explicit Host(Win32Commands &owner) : owner_(owner) {}
+  bool wait(const std::function<bool()> &collected) override { return owner_.wait(collected); }
+  void message(std::wstring_view text) override { bench_message_box(owner_.main_dialog_, text, MB_OK); }
+  void report(const std::wstring &text) override { owner_.set_report_text(text + L"   "); }
+  int view_mode() override { return owner_.view_mode_ ? owner_.view_mode_() : 0; }
+
+ private:
+  Win32Commands &owner_;
+};
+
+Win32Commands::Win32Commands(HWND main_dialog, HWND report_edit)
+    : main_dialog_(main_dialog),
+      report_edit_(report_edit),
+      completed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      host_(std::make_unique<Host>(*this)),
+      step_(*host_) {
+  tolvex_set_completion_handler(&completion_event, completed_);
+}
+
+Win32Commands::~Win32Commands() {
+  tolvex_set_completion_handler(nullptr, nullptr);
+  CloseHandle(completed_);
+}
+
+bool Win32Commands::run(std::string_view code, const CommandStep::Starter &start, std::wstring_view failure_text) {
+  if (shutting_down_) return false;
+  const StepResult result = step_.run(code, start, failure_text);
+  after_wait();
+  return result != StepResult::NotStarted;
+}
+
+bool Win32Commands::wait(const std::function<bool()> &collected) {
+  // Sleep until the library completes or a window message arrives; each message found
+  // is dispatched here, so the window stays live and a handler run from here may start
+  // a command whose wait nests inside this one and returns first.
+  while (!collected()) {
+    const DWORD woke = MsgWaitForMultipleObjects(1, &completed_, FALSE, kRecheckMs, QS_ALLINPUT);
+    if (woke != WAIT_OBJECT_0 + 1) continue;
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
+    if (msg.message == WM_QUIT) {
+      quit_seen_ = true;
+      quit_code_ = msg.wParam;
+      continue;
+    }
+    if (!IsDialogMessageW(main_dialog_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return true;
+}
+
+void Win32Commands::after_wait() {
+  if (step_.wait_depth() > 0) return;
+  if (quit_seen_) {
+    quit_seen_ = false;
+    PostQuitMessage(static_cast<int>(quit_code_));
+  }
+  if (close_after_wait_) {
+    close_after_wait_ = false;
+    PostMessageW(main_dialog_, WM_CLOSE, 0, 0);
+  }
+}
+
+void Win32Commands::set_report_text(std::wstring_view text) {
+  SetWindowTextW(report_edit_, to_edit_lines(text).c_str());
+}
+
+bool Win32Commands::shut_down() {
+  if (!shutting_down_) {
+    shutting_down_ = true;
+    if (step_.wait_depth() > 0) exe_stop();
+  }
+  if (step_.wait_depth() == 0) return true;
+  close_after_wait_ = true;
+  return false;
+}
+
+void install_library_messages(HWND window) {
+  {
+    std::lock_guard<std::mutex> lock(g_message_mutex);
+    g_message_window = window;
+  }
+  tolvex_set_message_handler(&relay_library_message, nullptr);
+}
+
+void remove_library_messages() {
+  tolvex_set_message_handler(nullptr, nullptr);
+  std::lock_guard<std::mutex> lock(g_message_mutex);
+  g_message_window = nullptr;
+}
+
+std::wstring take_library_message(LPARAM lparam) {
+  std::unique_ptr<std::wstring> message(reinterpret_cast<std::wstring *>(lparam));
+  return message ? *message : std::wstring();
+}
+
+}  // namespace tolvex::bench::win32
