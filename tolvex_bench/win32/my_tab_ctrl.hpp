@@ -6,7 +6,10 @@
 #include <functional>
 #include <memory>
 
-#include "pages.hpp"
+#include "aging_page.hpp"
+#include "classic_mifare_page.hpp"
+#include "ms_page.hpp"
+#include "setting_page.hpp"
 
 namespace tolvex::bench::win32 {
 

@@ -65,7 +65,8 @@ bool CTolvexBenchDlg::on_message(UINT message, WPARAM wparam, LPARAM lparam, INT
       return DialogWindow::on_message(message, wparam, lparam, result);
     case WM_CLOSE:
       // A command in flight is stopped first; the window goes once its wait has ended.
-      if (commands_->shut_down()) DestroyWindow(hwnd());
+      commands_->shut_down();
+      if (commands_->may_close()) DestroyWindow(hwnd());
       return true;
     case WM_DESTROY:
       remove_library_messages();

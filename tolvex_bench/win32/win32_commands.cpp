@@ -98,14 +98,12 @@ void Win32Commands::set_report_text(std::wstring_view text) {
   SetWindowTextW(report_edit_, to_edit_lines(text).c_str());
 }
 
-bool Win32Commands::shut_down() {
+void Win32Commands::shut_down() {
   if (!shutting_down_) {
     shutting_down_ = true;
     if (step_.wait_depth() > 0) exe_stop();
   }
-  if (step_.wait_depth() == 0) return true;
-  close_after_wait_ = true;
-  return false;
+  if (step_.wait_depth() > 0) close_after_wait_ = true;
 }
 
 void install_library_messages(HWND window) {

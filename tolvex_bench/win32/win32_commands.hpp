@@ -33,10 +33,11 @@ class Win32Commands final : public PageCommands {
   void set_view_mode_source(std::function<int()> source) { view_mode_ = std::move(source); }
 
   // The window is closing: no new command starts, one in flight is abandoned
-  // (exe_stop) and the waits return once the library has reported it. True when
-  // nothing waits, so the window may go now; otherwise it is closed again (WM_CLOSE)
-  // after the last wait.
-  bool shut_down();
+  // (exe_stop) and the waits return once the library has reported it. While a wait
+  // runs the window is closed again (WM_CLOSE) after the last one.
+  void shut_down() override;
+  // Whether the window may go now: shut down and no wait running.
+  bool may_close() const { return shutting_down_ && step_.wait_depth() == 0; }
 
   int wait_depth() const { return step_.wait_depth(); }
 

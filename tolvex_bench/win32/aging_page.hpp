@@ -1,39 +1,12 @@
-// The four pages of the tab control, each a child dialog of its form. A page is a thin
-// view of its model: it binds the model's controls to its control IDs and its handlers
-// to the controls' notifications.
+// The "Aging" tab: a thin view of the Aging page model; its plot is painted with GDI.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "dialog_window.hpp"
 #include "plot_painter.hpp"
 
 namespace tolvex::bench::win32 {
-
-class CSetting final : public DialogWindow {
- public:
-  explicit CSetting(PageCommands &commands);
-
- private:
-  PageCommands &commands_;
-};
-
-class CMsDlg final : public DialogWindow {
- public:
-  explicit CMsDlg(PageCommands &commands);
-
- private:
-  PageCommands &commands_;
-};
-
-class CClassicMifare final : public DialogWindow {
- public:
-  explicit CClassicMifare(PageCommands &commands);
-
- private:
-  PageCommands &commands_;
-};
 
 class CAging final : public DialogWindow {
  public:

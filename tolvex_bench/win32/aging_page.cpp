@@ -1,14 +1,8 @@
-#include "pages.hpp"
+#include "aging_page.hpp"
 
 #include "tolvex_bench_ids.h"
 
 namespace tolvex::bench::win32 {
-
-CSetting::CSetting(PageCommands &commands) : DialogWindow(IDD_CSetting), commands_(commands) {}
-
-CMsDlg::CMsDlg(PageCommands &commands) : DialogWindow(IDD_CMsDlg), commands_(commands) {}
-
-CClassicMifare::CClassicMifare(PageCommands &commands) : DialogWindow(IDD_CClassicMifare), commands_(commands) {}
 
 CAging::CAging(PageCommands &commands)
     : DialogWindow(IDD_CAging), commands_(commands), plot_(empty_aging_plot()) {}
