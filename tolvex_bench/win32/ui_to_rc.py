@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Dialog templates for the Win32 bench from the Qt forms, so the layout has one source.
 
-    ui_to_rc.py --rc OUT.rc --header OUT.h --limits OUT.inc FORM.ui...
+    ui_to_rc.py --rc OUT.rc --header OUT.h --limits OUT.inc [--names OUT.inc] FORM.ui...
     ui_to_rc.py --ico IN.png OUT.ico
 
 The forms give every geometry in dialog units. Each form becomes a DIALOGEX template in
@@ -9,7 +9,11 @@ The forms give every geometry in dialog units. Each form becomes a DIALOGEX temp
 two forms gets the same ID). Controls come in reading order (rows top to bottom, left to
 right within a row, containers before what they hold), and every edit and list follows
 the static label that names it: its buddy label, else the nearest label on its left or
-above, else a hidden label carrying its accessible name. The ICO wraps the PNG as is.
+above, else a label of no size carrying its accessible name (a screen reader names a box from
+the static before it, but not from a hidden one). A check box with neither text nor label
+carries its accessible name as its text, clipped by its width. The names table lists, per
+dialog, each control a screen reader names with the name it should get and its place in
+the tab order, for the tests that read the names back. The ICO wraps the PNG as is.
 """
 import argparse
 import struct
@@ -136,13 +140,6 @@ def control_lines(form, root, ids):
     lines = []
     previous_radio = [False]
 
-    def ident(w):
-        ids.setdefault(w.name, None)
-        return "IDC_" + w.name
-
-    def geometry(w, h=None):
-        return f"{w.x}, {w.y}, {w.w}, {w.h if h is None else h}"
-
     def emit(kind, w, style):
         radio = w.cls == "QRadioButton"
         styles = list(style)
@@ -215,6 +212,45 @@ def control_lines(form, root, ids):
     for child in reading_order(root.children):
         visit(child)
 
+    return render(lines, ids), names(lines, named)
+
+
+# What each control's name comes from, as the names table says it.
+ROLE_BOX, ROLE_TEXT, ROLE_GROUP, ROLE_STOP = "box", "text", "group", "stop"
+TAB_STOPS = {"EDITTEXT", "COMBOBOX", "PUSHBUTTON", "DEFPUSHBUTTON", "AUTOCHECKBOX", "AUTORADIOBUTTON", "TAB"}
+
+
+def names(lines, named):
+    """(role, widget, name as written with its mnemonic, place in the tab order or -1) per named control."""
+    rows, stop = [], 0
+    for kind, w, styles in lines:
+        tab = -1
+        if kind in TAB_STOPS:
+            tab, stop = stop, stop + 1
+        if kind in ("EDITTEXT", "COMBOBOX"):
+            label = named.get(w.name)
+            rows.append((ROLE_BOX, w, label.text("text") if label is not None else w.text("accessibleName"), tab))
+        elif kind in ("PUSHBUTTON", "DEFPUSHBUTTON", "AUTOCHECKBOX", "AUTORADIOBUTTON"):
+            rows.append((ROLE_TEXT, w, button_text(w), tab))
+        elif kind == "GROUPBOX":
+            rows.append((ROLE_GROUP, w, w.text("title") or "", tab))
+        elif kind == "TAB":
+            rows.append((ROLE_STOP, w, "", tab))
+    return rows
+
+
+def button_text(w):
+    return w.text("text") or w.text("accessibleName") or ""
+
+
+def render(lines, ids):
+    def ident(w):
+        ids.setdefault(w.name, None)
+        return "IDC_" + w.name
+
+    def geometry(w, h=None):
+        return f"{w.x}, {w.y}, {w.w}, {w.h if h is None else h}"
+
     out = []
     for kind, w, styles in lines:
         extra = (", " + " | ".join(styles)) if styles else ""
@@ -225,7 +261,7 @@ def control_lines(form, root, ids):
         elif kind == "ICON":
             out.append(f"    ICON IDI_TOLVEX_BENCH, {ident(w)}, {w.x}, {w.y}, 0, 0")
         elif kind in ("PUSHBUTTON", "DEFPUSHBUTTON", "AUTOCHECKBOX", "AUTORADIOBUTTON"):
-            out.append(f"    {kind} {quoted(w.text('text') or '')}, {ident(w)}, {geometry(w)}{extra}")
+            out.append(f"    {kind} {quoted(button_text(w))}, {ident(w)}, {geometry(w)}{extra}")
         elif kind == "EDITTEXT":
             out.append(f"    EDITTEXT {ident(w)}, {geometry(w)}{extra}")
         elif kind == "COMBOBOX":
@@ -258,17 +294,20 @@ def limits(root):
     return found
 
 
-def generate(forms, rc_path, header_path, limits_path):
+def generate(forms, rc_path, header_path, limits_path, names_path=None):
     ids = {}
     dialogs = []
     limit_rows = []
+    name_rows = []
     for path in forms:
         tree = ET.parse(path)
         form = tree.getroot().findtext("class")
         extends = {c.findtext("class"): c.findtext("extends") for c in tree.getroot().iter("customwidget")}
         root = Widget(tree.getroot().find("widget"), 0, 0, None, extends)
         root.x = root.y = 0
-        body = control_lines(form, root, ids)
+        body, named = control_lines(form, root, ids)
+        name_rows += [f"    {{IDD_{form}, IDC_{w.name}, Role::{role}, L{quoted(text)}, {tab}}},"
+                      for role, w, text, tab in named]
         title = root.text("windowTitle")
         if form in PAGES:
             head = ["STYLE DS_CONTROL | WS_CHILD | DS_SHELLFONT"]
@@ -295,6 +334,11 @@ def generate(forms, rc_path, header_path, limits_path):
     with open(limits_path, "w", encoding="utf-8", newline="\n") as f:
         f.write("// Generated by ui_to_rc.py: {dialog, box, most characters} of the forms' boxes.\n")
         f.write("\n".join(limit_rows) + "\n")
+    if names_path:
+        with open(names_path, "w", encoding="utf-8", newline="\n") as f:
+            f.write("// Generated by ui_to_rc.py: {dialog, control, what names it, name with its mnemonic,\n"
+                    "// place in the dialog's tab order or -1} of the controls a screen reader names.\n")
+            f.write("\n".join(name_rows) + "\n")
 
 
 def write_ico(png_path, ico_path):
@@ -312,13 +356,14 @@ def main():
     parser.add_argument("--rc")
     parser.add_argument("--header")
     parser.add_argument("--limits")
+    parser.add_argument("--names")
     parser.add_argument("--ico", nargs=2, metavar=("PNG", "ICO"))
     parser.add_argument("forms", nargs="*")
     args = parser.parse_args()
     if args.ico:
         write_ico(*args.ico)
     if args.forms:
-        generate(args.forms, args.rc, args.header, args.limits)
+        generate(args.forms, args.rc, args.header, args.limits, args.names)
 
 
 if __name__ == "__main__":

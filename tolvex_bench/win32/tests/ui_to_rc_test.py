@@ -47,8 +47,9 @@ class Templates(unittest.TestCase):
         cls.rc, cls.header = os.path.join(out, "d.rc"), os.path.join(out, "ids.h")
         png = os.path.join(UI, "resources", "tolvex_bench.png")
         cls.ico = os.path.join(out, "b.ico")
+        cls.names = os.path.join(out, "n.inc")
         subprocess.run([sys.executable, GENERATOR, "--rc", cls.rc, "--header", cls.header, "--limits",
-                        os.path.join(out, "l.inc"), "--ico", png, cls.ico]
+                        os.path.join(out, "l.inc"), "--names", cls.names, "--ico", png, cls.ico]
                        + [os.path.join(UI, f + ".ui") for f in FORMS], check=True)
         cls.dialogs = {}
         current = None
@@ -89,6 +90,71 @@ class Templates(unittest.TestCase):
                         self.assertIn(f"IDC_{label.get('name')},", before)
                     elif prop_text(w, "accessibleName"):
                         self.assertIn(ui_to_rc.quoted(prop_text(w, "accessibleName")), before)
+
+    def table(self):
+        """The names table: {form: [(name, role, text, tab)]} in the table's order."""
+        rows = {}
+        row = re.compile(r'\{IDD_(\w+), IDC_(\w+), Role::(\w+), L"((?:[^"\\]|\\.)*)", (-?\d+)\},')
+        with open(self.names, encoding="utf-8") as f:
+            for line in f:
+                m = row.search(line)
+                if m:
+                    rows.setdefault(m.group(1), []).append((m.group(2), m.group(3), m.group(4), int(m.group(5))))
+        return rows
+
+    def test_the_names_table_names_every_box_button_and_group_as_the_form_does(self):
+        table = self.table()
+        roles = {"QPushButton": "text", "QCheckBox": "text", "QRadioButton": "text", "QGroupBox": "group",
+                 **{kind: "box" for kind in BOXES}}
+        for file in FORMS:
+            form, ws = widgets(file)
+            rows = {name: (role, text) for name, role, text, _ in table.get(form, [])}
+            buddies = {prop_text(w, "buddy"): w for w in ws if w.get("class") == "QLabel" and prop_text(w, "buddy")}
+            for w in ws:
+                if w.get("kind") not in roles:
+                    continue
+                name = w.get("name")
+                with self.subTest(form=form, control=name):
+                    self.assertIn(name, rows)
+                    role, text = rows[name]
+                    self.assertEqual(role, roles[w.get("kind")])
+                    self.assertTrue(text)
+                    if role == "group":
+                        want = prop_text(w, "title")
+                    elif role == "text":
+                        want = prop_text(w, "text") or prop_text(w, "accessibleName")
+                    elif name in buddies:
+                        want = prop_text(buddies[name], "text")
+                    else:
+                        want = prop_text(w, "accessibleName") or text
+                    self.assertEqual(ui_to_rc.quoted(want)[1:-1], text)
+                    # The template shows the same text (buttons) or a label with it just before (boxes).
+                    i = self.line_of(form, name)
+                    shown = self.dialogs[form][i if role != "box" else i - 1]
+                    self.assertIn(f'"{text}"', shown)
+
+    def test_tab_order_is_the_templates_order_and_reads_the_layout(self):
+        table = self.table()
+        for file in FORMS:
+            form, ws = widgets(file)
+            geometry = {}
+            parents = {}
+            for parent in [ET.parse(os.path.join(UI, file + ".ui")).getroot().find("widget"), *ws]:
+                for child in parent.findall("widget"):
+                    parents[child.get("name")] = parent.get("name")
+                    rect = child.find("property[@name='geometry']/rect")
+                    if rect is not None:
+                        geometry[child.get("name")] = (int(rect.findtext("y")), int(rect.findtext("x")))
+            stops = sorted((tab, self.line_of(form, name), name) for name, _, _, tab in table.get(form, [])
+                           if tab >= 0)
+            with self.subTest(form=form):
+                self.assertEqual([tab for tab, _, _ in stops], list(range(len(stops))))
+                self.assertEqual([line for _, line, _ in stops], sorted(line for _, line, _ in stops))
+            # Within one container, no stop comes after one in a lower row.
+            for (_, _, a), (_, _, b) in zip(stops, stops[1:]):
+                if parents[a] == parents[b]:
+                    with self.subTest(form=form, first=a, then=b):
+                        self.assertGreater(geometry[b][0] - geometry[a][0], -ui_to_rc.ROW)
 
     def test_upper_case_boxes_are_the_forms_own(self):
         for form, names in ui_to_rc.UPPER_CASE.items():
