@@ -9,8 +9,8 @@ The forms give every geometry in dialog units. Each form becomes a DIALOGEX temp
 two forms gets the same ID). Controls come in reading order (rows top to bottom, left to
 right within a row, containers before what they hold), and every edit and list follows
 the static label that names it: its buddy label, else the nearest label on its left or
-above, else a label of no size carrying its accessible name (a screen reader names a box from
-the static before it, but not from a hidden one). A check box with neither text nor label
+above, else a hidden label carrying its accessible name (a screen reader names a box from the
+static right before it, shown or not). A check box with neither text nor label
 carries its accessible name as its text, clipped by its width. The names table lists, per
 dialog, each control a screen reader names with the name it should get and its place in
 the tab order, for the tests that read the names back. The ICO wraps the PNG as is.
