@@ -11,7 +11,7 @@ right within a row, containers before what they hold), and every edit and list f
 the static label that names it: its buddy label, else the nearest label on its left or
 above, else a hidden label carrying its accessible name (a screen reader names a box from the
 static right before it, shown or not). A check box with neither text nor label
-carries its accessible name as its text, clipped by its width. The names table lists, per
+carries its accessible name as its text, its width cut to the box alone. The names table lists, per
 dialog, each control a screen reader names with the name it should get and its place in
 the tab order, for the tests that read the names back. The ICO wraps the PNG as is.
 """
@@ -34,6 +34,7 @@ NAMED = {"QLineEdit", "QPlainTextEdit", "QTextEdit", "QComboBox", "QListWidget"}
 CONTAINERS = {"QGroupBox", "QFrame", "QWidget"}
 ROW = 6  # tops closer than this (dialog units) share a reading row
 COMBO_LIST = 96  # height of a drop-down list's box with its list open
+BOX_ONLY = 9  # width of a check box that shows its box and none of its text
 
 
 # Widget classes of the forms' own, by what they become; the upper-case edits also force capitals.
@@ -261,7 +262,12 @@ def render(lines, ids):
         elif kind == "ICON":
             out.append(f"    ICON IDI_TOLVEX_BENCH, {ident(w)}, {w.x}, {w.y}, 0, 0")
         elif kind in ("PUSHBUTTON", "DEFPUSHBUTTON", "AUTOCHECKBOX", "AUTORADIOBUTTON"):
-            out.append(f"    {kind} {quoted(button_text(w))}, {ident(w)}, {geometry(w)}{extra}")
+            if kind == "AUTOCHECKBOX" and not w.text("text"):
+                # Only the box shows: its name, the accessible name, is cut off whole.
+                out.append(f"    {kind} {quoted(button_text(w))}, {ident(w)}, {w.x}, {w.y}, "
+                           f"{min(w.w, BOX_ONLY)}, {w.h}{extra}")
+            else:
+                out.append(f"    {kind} {quoted(button_text(w))}, {ident(w)}, {geometry(w)}{extra}")
         elif kind == "EDITTEXT":
             out.append(f"    EDITTEXT {ident(w)}, {geometry(w)}{extra}")
         elif kind == "COMBOBOX":

@@ -132,6 +132,10 @@ class Templates(unittest.TestCase):
                     i = self.line_of(form, name)
                     shown = self.dialogs[form][i if role != "box" else i - 1]
                     self.assertIn(f'"{text}"', shown)
+                    if w.get("kind") == "QCheckBox" and not prop_text(w, "text"):
+                        # Named but showing only its box.
+                        width = int(re.search(rf"IDC_{name}, \d+, \d+, (\d+),", shown).group(1))
+                        self.assertLessEqual(width, ui_to_rc.BOX_ONLY)
 
     def test_tab_order_is_the_templates_order_and_reads_the_layout(self):
         table = self.table()
