@@ -129,7 +129,7 @@ void check_names(HWND dialog, const std::wstring &where, const std::vector<Named
 
 // Walks Tab through the page from its first stop and compares the walk with the table's
 // order (of the stops that are shown and enabled now).
-void check_tab_order(HWND page, const std::wstring &where, std::vector<Named> rows) {
+void check_tab_order(HWND page, const std::wstring &where, const std::vector<Named> &rows) {
   std::map<int, int> by_place;
   for (const Named &row : rows) {
     HWND item = GetDlgItem(page, row.id);
