@@ -77,23 +77,25 @@ bool wait_figures() {
   const auto terminal = start_terminal(1);
   Front front;
   if (!terminal || !front.create()) return false;
-  std::printf("bench_win32_ui: C11 with the reply held back %d ms, %d rounds\n", kLateMs, kRounds);
+  // No card is in the transport: the terminal's refusal of "Eject" comes after the wait.
+  std::printf("bench_win32_ui: C33 with the reply held back %d ms, %d rounds\n", kLateMs, kRounds);
   bool met = true;
   for (int round = 1; round <= kRounds; ++round) {
     std::string error;
-    if (!terminal->add_fault("C11:late=" + std::to_string(kLateMs), &error)) {
+    if (!terminal->add_fault("C33:late=" + std::to_string(kLateMs), &error)) {
       std::fprintf(stderr, "fault: %s\n", error.c_str());
       return false;
     }
     const double wall0 = wall_seconds();
     const double cpu0 = thread_cpu_seconds();
-    front.commands->run("C11", [] { return model(); });
+    front.commands->run("C33", [] { return card_eject(); });
     const double cpu = thread_cpu_seconds() - cpu0;
     const double wall = wall_seconds() - wall0;
     const double share = 100.0 * cpu / wall;
     std::printf("  round %d: wait %.0f ms, UI thread CPU %.3f ms = %.4f %% of a core, result %d\n", round,
                 wall * 1000.0, cpu * 1000.0, share, front.commands->state().result);
-    met = met && share < 1.0 && wall * 1000.0 >= kLateMs && front.commands->state().result == 0;
+    const int result = front.commands->state().result;
+    met = met && share < 1.0 && wall * 1000.0 >= kLateMs && (result == TOLVEX_OK || result == TOLVEX_NEGATIVE);
     terminal->clear_faults();
   }
   std::printf("  target under 1 %% of a core: %s\n", met ? "met" : "NOT met");
