@@ -174,7 +174,7 @@ def control_lines(form, root, ids):
             if not w.text("text") and w.name == "labelIcon":
                 lines.append(("ICON", w, []))
             else:
-                # A label without a text of its own is one the page fills in.
+                # A label without text is one a page fills (a hint, a result).
                 label_line(w)
             return
         if cls == "QPushButton":
