@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dialog_window.hpp"
+#include "mifare_page_model.hpp"
 
 namespace tolvex::bench::win32 {
 
@@ -9,8 +10,13 @@ class CClassicMifare final : public DialogWindow {
  public:
   explicit CClassicMifare(PageCommands &commands);
 
+  MifarePageModel &model() { return model_; }
+
+ protected:
+  void on_init() override;
+
  private:
-  PageCommands &commands_;
+  MifarePageModel model_;
 };
 
 }  // namespace tolvex::bench::win32

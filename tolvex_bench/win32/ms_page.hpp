@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dialog_window.hpp"
+#include "ms_page_model.hpp"
 
 namespace tolvex::bench::win32 {
 
@@ -9,8 +10,13 @@ class CMsDlg final : public DialogWindow {
  public:
   explicit CMsDlg(PageCommands &commands);
 
+  MsPageModel &model() { return model_; }
+
+ protected:
+  void on_init() override;
+
  private:
-  PageCommands &commands_;
+  MsPageModel model_;
 };
 
 }  // namespace tolvex::bench::win32

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dialog_window.hpp"
+#include "setting_page_model.hpp"
 
 namespace tolvex::bench::win32 {
 
@@ -9,8 +10,13 @@ class CSetting final : public DialogWindow {
  public:
   explicit CSetting(PageCommands &commands);
 
+  SettingPageModel &model() { return model_; }
+
+ protected:
+  void on_init() override;
+
  private:
-  PageCommands &commands_;
+  SettingPageModel model_;
 };
 
 }  // namespace tolvex::bench::win32

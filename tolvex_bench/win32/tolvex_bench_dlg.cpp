@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
+#include "aging_page_model.hpp"
 #include "tolvex_bench_ids.h"
 
 namespace tolvex::bench::win32 {
@@ -10,6 +13,36 @@ namespace {
 
 // The About entry of the system menu (system commands below 0xF000, multiples of 16).
 constexpr UINT kAboutCommand = 0x0010;
+
+using Model = BenchDialogModel;
+
+constexpr std::pair<int, int> kDialogControls[] = {
+    {Model::StackerList, IDC_comboStacker}, {Model::DestinationList, IDC_comboDestination},
+    {Model::ViewList, IDC_comboView},       {Model::FromSt, IDC_buttonFromSt},
+    {Model::StandBy, IDC_buttonStandBy},    {Model::Eject, IDC_buttonEject},
+    {Model::Drop, IDC_buttonDrop},          {Model::Capture, IDC_buttonCapture},
+    {Model::StStatus, IDC_buttonStStatus},  {Model::Position, IDC_buttonPosition},
+    {Model::Model, IDC_buttonModel},        {Model::RomVer, IDC_buttonRomVer},
+};
+
+constexpr std::pair<int, void (BenchDialogModel::*)()> kDialogButtons[] = {
+    {IDC_buttonFromSt, &Model::from_st},    {IDC_buttonStandBy, &Model::stand_by},
+    {IDC_buttonEject, &Model::eject},       {IDC_buttonDrop, &Model::drop},
+    {IDC_buttonCapture, &Model::capture},   {IDC_buttonStStatus, &Model::st_status},
+    {IDC_buttonPosition, &Model::position}, {IDC_buttonModel, &Model::model},
+    {IDC_buttonRomVer, &Model::rom_ver},
+};
+
+// The Aging page's model, whose run holds the tabs and ends on closing; none while the
+// page has no model of its own.
+template <class Page>
+AgingPageModel *aging_model_of(Page &page) {
+  if constexpr (requires { page.model(); }) {
+    return &page.model();
+  } else {
+    return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -37,6 +70,15 @@ void CTolvexBenchDlg::on_init() {
   }
   commands_ = std::make_unique<Win32Commands>(hwnd(), item(IDC_reportEdit));
   tabs_ = std::make_unique<CMyTabCtrl>(item(IDC_tabCtrl), *commands_);
+
+  model_ = std::make_unique<BenchDialogModel>(view(), *commands_, aging_model_of(tabs_->aging_page()));
+  for (const auto &[control, id] : kDialogControls) bind(control, id);
+  model_->init();
+  for (const auto &[id, handler] : kDialogButtons) {
+    on(id, BN_CLICKED, [this, handler = handler] { ((*model_).*handler)(); });
+  }
+  commands_->set_view_mode_source([this] { return model_->view_mode(); });
+  tabs_->set_change_rule([this](int /*from*/) { return model_->may_leave_aging_tab(); });
   install_library_messages(hwnd());
 }
 
@@ -64,8 +106,9 @@ bool CTolvexBenchDlg::on_message(UINT message, WPARAM wparam, LPARAM lparam, INT
       }
       return DialogWindow::on_message(message, wparam, lparam, result);
     case WM_CLOSE:
-      // A command in flight is stopped first; the window goes once its wait has ended.
-      commands_->shut_down();
+      // A command in flight is stopped first (an aging run ends after it); the window
+      // goes once its wait has ended.
+      model_->close();
       if (commands_->may_close()) DestroyWindow(hwnd());
       return true;
     case WM_DESTROY:

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "bench_dialog_model.hpp"
 #include "dialog_window.hpp"
 #include "my_tab_ctrl.hpp"
 #include "win32_commands.hpp"
@@ -25,6 +26,7 @@ class CTolvexBenchDlg final : public DialogWindow {
 
   CMyTabCtrl &tab_ctrl() { return *tabs_; }
   Win32Commands &commands() { return *commands_; }
+  BenchDialogModel &model() { return *model_; }
   void show_about();
 
   // Runs the message loop until the window is gone; the program's exit code.
@@ -37,6 +39,7 @@ class CTolvexBenchDlg final : public DialogWindow {
  private:
   std::unique_ptr<Win32Commands> commands_;
   std::unique_ptr<CMyTabCtrl> tabs_;
+  std::unique_ptr<BenchDialogModel> model_;
 };
 
 }  // namespace tolvex::bench::win32

@@ -171,7 +171,8 @@ def control_lines(form, root, ids):
                 return
             if not w.text("text") and w.name == "labelIcon":
                 lines.append(("ICON", w, []))
-            elif w.text("text") is not None:
+            else:
+                # A label without text is one a page fills (a hint, a result).
                 label_line(w)
             return
         if cls == "QPushButton":
@@ -256,7 +257,7 @@ def render(lines, ids):
     for kind, w, styles in lines:
         extra = (", " + " | ".join(styles)) if styles else ""
         if kind in ("LTEXT", "RTEXT", "CTEXT"):
-            out.append(f"    {kind} {quoted(w.text('text'))}, {ident(w)}, {geometry(w)}{extra}")
+            out.append(f"    {kind} {quoted(w.text('text') or '')}, {ident(w)}, {geometry(w)}{extra}")
         elif kind == "HIDDEN":
             out.append(f"    LTEXT {quoted(w.text('accessibleName'))}, IDC_STATIC, {geometry(w)}, NOT WS_VISIBLE")
         elif kind == "ICON":

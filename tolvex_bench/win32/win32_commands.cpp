@@ -1,5 +1,6 @@
 #include "win32_commands.hpp"
 
+#include <algorithm>
 #include <mutex>
 
 #include "text.hpp"
@@ -26,6 +27,43 @@ void TOLVEX_CALL relay_library_message(const char *text, void * /*ctx*/) {
 }
 
 }  // namespace
+
+void HeldQuit::post_again() {
+  if (!seen) return;
+  seen = false;
+  PostQuitMessage(static_cast<int>(code));
+}
+
+void pump_messages(HWND dialog, HANDLE event, const std::function<bool()> &done,
+                   std::optional<std::chrono::steady_clock::time_point> deadline, HeldQuit &quit) {
+  // Sleep until the event is set, a deadline passes or a window message is there; each
+  // message found is dispatched here. Input already looked at but not yet taken wakes
+  // the wait as well (MWMO_INPUTAVAILABLE), so none is left behind for a recheck.
+  const DWORD count = event != nullptr ? 1 : 0;
+  while (!done()) {
+    DWORD timeout = kRecheckMs;
+    if (deadline) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= *deadline) return;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();
+      timeout = static_cast<DWORD>(std::min<long long>(left, kRecheckMs));
+    }
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(count, event != nullptr ? &event : nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woke != WAIT_OBJECT_0 + count) continue;
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
+    if (msg.message == WM_QUIT) {
+      quit.seen = true;
+      quit.code = msg.wParam;
+      continue;
+    }
+    if (dialog == nullptr || !IsDialogMessageW(dialog, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
 
 class Win32Commands::Host final : public StepHost {
  public:
@@ -61,33 +99,13 @@ bool Win32Commands::run(std::string_view code, const CommandStep::Starter &start
 }
 
 bool Win32Commands::wait(const std::function<bool()> &collected) {
-  // Sleep until the library completes or a window message arrives; each message found
-  // is dispatched here, so the window stays live and a handler run from here may start
-  // a command whose wait nests inside this one and returns first.
-  while (!collected()) {
-    const DWORD woke = MsgWaitForMultipleObjects(1, &completed_, FALSE, kRecheckMs, QS_ALLINPUT);
-    if (woke != WAIT_OBJECT_0 + 1) continue;
-    MSG msg;
-    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
-    if (msg.message == WM_QUIT) {
-      quit_seen_ = true;
-      quit_code_ = msg.wParam;
-      continue;
-    }
-    if (!IsDialogMessageW(main_dialog_, &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  pump_messages(main_dialog_, completed_, collected, std::nullopt, quit_);
   return true;
 }
 
 void Win32Commands::after_wait() {
   if (step_.wait_depth() > 0) return;
-  if (quit_seen_) {
-    quit_seen_ = false;
-    PostQuitMessage(static_cast<int>(quit_code_));
-  }
+  quit_.post_again();
   if (close_after_wait_) {
     close_after_wait_ = false;
     PostMessageW(main_dialog_, WM_CLOSE, 0, 0);

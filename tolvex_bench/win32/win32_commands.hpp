@@ -5,13 +5,29 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "command_step.hpp"
 #include "page_view.hpp"
 
 namespace tolvex::bench::win32 {
+
+// A WM_QUIT met inside a wait: kept, and posted again once the outermost wait is over.
+struct HeldQuit {
+  bool seen = false;
+  WPARAM code = 0;
+  void post_again();
+};
+
+// The program's one way of waiting with a live window: sleeps on `event` (none when
+// null) and on the message queue until `done()` holds or `deadline` passes, dispatching
+// each message as it arrives (those of `dialog` through IsDialogMessage), so a handler
+// run from here may start a wait of its own that nests inside this one.
+void pump_messages(HWND dialog, HANDLE event, const std::function<bool()> &done,
+                   std::optional<std::chrono::steady_clock::time_point> deadline, HeldQuit &quit);
 
 class Win32Commands final : public PageCommands {
  public:
@@ -54,8 +70,7 @@ class Win32Commands final : public PageCommands {
   std::function<int()> view_mode_;
   bool shutting_down_ = false;
   bool close_after_wait_ = false;
-  bool quit_seen_ = false;
-  WPARAM quit_code_ = 0;
+  HeldQuit quit_;
 };
 
 // The library's own messages (any thread) shown in a message box on the UI thread:

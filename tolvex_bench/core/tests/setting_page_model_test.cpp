@@ -2,7 +2,12 @@
 // Port.cfg record, the clock, retry count and capture time.
 #include "setting_page_model.hpp"
 
+#ifdef _WIN32
+#include <process.h>
+#include <stdlib.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -39,6 +44,16 @@ std::vector<std::wstring> numbered(int first, int last, int step, int width) {
   return out;
 }
 
+#ifdef _WIN32
+int process_id() { return ::_getpid(); }
+void set_env(const char *name, const std::string &value) { ::_putenv_s(name, value.c_str()); }
+void unset_env(const char *name) { ::_putenv_s(name, ""); }
+#else
+int process_id() { return ::getpid(); }
+void set_env(const char *name, const std::string &value) { ::setenv(name, value.c_str(), 1); }
+void unset_env(const char *name) { ::unsetenv(name); }
+#endif
+
 constexpr char kCfg0[] = "PORT: 0\nBAUDRATE: 38400\nDATA_BIT: 8\nSTOP_BIT: 0\nPARITY_BIT: 0\nCONTROL: 0";
 constexpr std::wstring_view kSetupError = L"Serial port setup error!\n\n확인후 재시도 하십시요.";
 
@@ -49,13 +64,13 @@ class SettingPageModelTest : public SimulatedTerminal {
   void SetUp() override {
     SimulatedTerminal::SetUp();
     home_ = fs::current_path();
-    scratch_ = fs::temp_directory_path() / ("tolvex-setting-" + std::to_string(::getpid()));
+    scratch_ = fs::temp_directory_path() / ("tolvex-setting-" + std::to_string(process_id()));
     fs::remove_all(scratch_);
     fs::create_directories(scratch_);
     fs::current_path(scratch_);
-    ::setenv("XDG_CONFIG_HOME", (scratch_ / "config").c_str(), 1);
-    ::setenv("TOLVEX_COM1", sim_->path().c_str(), 1);
-    ::setenv("TOLVEX_COM2", "/nonexistent/tolvex-tty", 1);
+    set_env("XDG_CONFIG_HOME", (scratch_ / "config").string());
+    set_env("TOLVEX_COM1", sim_->path());
+    set_env("TOLVEX_COM2", "/nonexistent/tolvex-tty");
     model_.init();
   }
   void TearDown() override {
@@ -157,10 +172,10 @@ TEST_F(SettingPageModelTest, PortOpenTellsTheTerminalFirst) {
 }
 
 TEST_F(SettingPageModelTest, PortOpenStepOpensTheIndexedPort) {
-  ::setenv("TOLVEX_COM4", sim_->path().c_str(), 1);
-  ::setenv("TOLVEX_COM1", "/nonexistent/tolvex-tty", 1);
+  set_env("TOLVEX_COM4", sim_->path());
+  set_env("TOLVEX_COM1", "/nonexistent/tolvex-tty");
   EXPECT_EQ(open_port(view_, 3, 0, 0, 8, 0, "57600"), 1);
-  ::unsetenv("TOLVEX_COM4");
+  unset_env("TOLVEX_COM4");
   EXPECT_EQ(read_file("Port.cfg"), "PORT: 3\nBAUDRATE: 57600\nDATA_BIT: 8\nSTOP_BIT: 0\nPARITY_BIT: 0\nCONTROL: 0");
   EXPECT_TRUE(view_.messages.empty());
   const std::string before = read_file("Port.cfg");
@@ -176,10 +191,12 @@ TEST_F(SettingPageModelTest, PortOpenStepOpensTheIndexedPort) {
 // The record is replaced as a whole or not at all, and no temporary file stays behind.
 TEST_F(SettingPageModelTest, PortCfgIsReplacedWholeOrKept) {
   { std::ofstream("Port.cfg") << "old content that is longer than the new record by quite a few bytes\n"; }
+  // The file's own permissions stay (on Windows only owner_write and the read bits exist).
   fs::permissions("Port.cfg", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const fs::perms kept = fs::status("Port.cfg").permissions();
   model_.port_open();
   EXPECT_EQ(read_file("Port.cfg"), kCfg0);
-  EXPECT_EQ(fs::status("Port.cfg").permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(fs::status("Port.cfg").permissions(), kept);
 
   // A folder stands where the record goes: the port stays open, one warning says why.
   fs::remove("Port.cfg");

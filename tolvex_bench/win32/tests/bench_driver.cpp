@@ -161,6 +161,11 @@ HWND control(HWND root, int id) {
   return find.found;
 }
 
+HWND page_with(HWND root, int id) {
+  HWND found = control(root, id);
+  return found != nullptr ? GetParent(found) : nullptr;
+}
+
 std::wstring class_name(HWND window) {
   wchar_t name[64] = {};
   GetClassNameW(window, name, 64);

@@ -41,6 +41,8 @@ HWND find_window(DWORD pid, const std::wstring &title, const wchar_t *cls = null
 HWND find_main_window(DWORD pid, const std::wstring &title, DWORD ms = kPatienceMs);
 // A descendant of `root` with control ID `id` (pages included), or null.
 HWND control(HWND root, int id);
+// The page (child dialog) of `root` holding control `id`, for the IDs that several pages share.
+HWND page_with(HWND root, int id);
 std::wstring class_name(HWND window);
 
 std::wstring read_text(HWND window);

@@ -160,6 +160,17 @@ class Templates(unittest.TestCase):
                     with self.subTest(form=form, first=a, then=b):
                         self.assertGreater(geometry[b][0] - geometry[a][0], -ui_to_rc.ROW)
 
+    def test_every_label_is_a_control_the_page_can_fill(self):
+        for file in FORMS:
+            form, ws = widgets(file)
+            for w in ws:
+                if w.get("class") != "QLabel" or w.get("name") == "labelIcon":
+                    continue
+                with self.subTest(form=form, label=w.get("name")):
+                    line = self.dialogs[form][self.line_of(form, w.get("name"))]
+                    self.assertTrue(line.startswith(STATIC), line)
+                    self.assertIn(ui_to_rc.quoted(prop_text(w, "text") or ""), line)
+
     def test_upper_case_boxes_are_the_forms_own(self):
         for form, names in ui_to_rc.UPPER_CASE.items():
             for name in names:
