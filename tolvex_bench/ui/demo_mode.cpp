@@ -3,8 +3,6 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include <cstdlib>
-
 #include "my_tab_ctrl.hpp"
 #include "setting_page.hpp"
 #include "tolvex_bench_dlg.hpp"
@@ -26,16 +24,9 @@ DemoTerminal::~DemoTerminal() = default;
 
 bool DemoTerminal::start(std::string *error) {
 #if TOLVEX_BENCH_WITH_SIM
-  tolvex::sim::Options options = tolvex::sim::in_process_options();
-  options.exit_take_ms = 0;
-  impl_->sim = std::make_unique<tolvex::sim::Simulator>(options);
-  if (!impl_->sim->start(error)) {
-    impl_->sim.reset();
-    return false;
-  }
-  // Set before any port is opened, so " COM 1" of the Setting page reaches it.
-  ::setenv("TOLVEX_COM1", impl_->sim->path().c_str(), 1);
-  return true;
+  // Before any port is opened, so " COM 1" of the Setting page reaches it.
+  impl_->sim = tolvex::sim::start_as_com_port(1, error);
+  return impl_->sim != nullptr;
 #else
   if (error != nullptr) *error = "this build has no simulated terminal";
   return false;

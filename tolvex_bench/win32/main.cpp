@@ -4,9 +4,13 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 #include <tolvex/tolvex.h>
+#if TOLVEX_BENCH_WITH_SIM
+#include <tolvex_sim/simulator.hpp>
+#endif
 
 #include "text.hpp"
 #include "tolvex_bench_dlg.hpp"
@@ -14,7 +18,6 @@
 #include "win32_page_view.hpp"
 
 #if TOLVEX_BENCH_WITH_SIM
-#include "simulated_terminal.hpp"
 #endif
 
 namespace {
@@ -61,10 +64,11 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
   InitCommonControlsEx(&controls);
 
 #if TOLVEX_BENCH_WITH_SIM
-  tw::SimulatedTerminal terminal;
+  std::unique_ptr<tolvex::sim::Simulator> terminal;
   if (simulate) {
     std::string error;
-    if (!terminal.start(&error)) {
+    terminal = tolvex::sim::start_as_com_port(1, &error);
+    if (!terminal) {
       MessageBoxW(nullptr, (L"Cannot start the simulated terminal: " + tolvex::bench::to_wide(error)).c_str(),
                   L"tolvex_bench", MB_OK | MB_ICONERROR);
       return 1;

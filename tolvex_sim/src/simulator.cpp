@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -471,6 +472,24 @@ Options in_process_options() {
   options.listen = "127.0.0.1:0";
 #endif
   return options;
+}
+
+std::unique_ptr<Simulator> start_as_com_port(unsigned n, std::string *error) {
+  auto sim = std::make_unique<Simulator>(in_process_options());
+  if (!sim->start(error)) return nullptr;
+  // The library resolves COMn through TOLVEX_COMn first; it shares this C runtime's
+  // environment.
+  const std::string variable = "TOLVEX_COM" + std::to_string(n);
+#ifdef _WIN32
+  const bool set = _putenv_s(variable.c_str(), sim->path().c_str()) == 0;
+#else
+  const bool set = ::setenv(variable.c_str(), sim->path().c_str(), 1) == 0;
+#endif
+  if (!set) {
+    if (error != nullptr) *error = "cannot set " + variable;
+    return nullptr;
+  }
+  return sim;
 }
 
 }  // namespace tolvex::sim

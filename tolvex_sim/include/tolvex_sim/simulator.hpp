@@ -78,6 +78,13 @@ struct Options : TerminalOptions {
 // socket://127.0.0.1:PORT.
 Options in_process_options();
 
+class Simulator;
+
+// A terminal simulated inside the program (in_process_options), started and reached as
+// "COM<n>": the library's name for that port is pointed at it through TOLVEX_COM<n>, so
+// set before any port is opened. Null, with *error set, when it cannot start.
+std::unique_ptr<Simulator> start_as_com_port(unsigned n, std::string *error = nullptr);
+
 // Checks that no command's mechanical time (several movements may add up in one
 // command) runs past its reply window: returns an empty text when all fit, else a
 // message naming the first command that does not.
