@@ -199,7 +199,8 @@ std::optional<std::uint8_t> MifarePageModel::checked_page() {
 void MifarePageModel::read_block() {
   const auto place = checked_block();
   if (!place) return;
-  const auto [sector, block] = *place;
+  const std::uint8_t sector = place->first;
+  const std::uint8_t block = place->second;
   commands_.run("R31", [sector, block] { return mi_rd_blk(sector, block); });
 }
 
@@ -219,7 +220,8 @@ void MifarePageModel::write_block() {
     case kTypeAscii: content = block_from_ascii(text); break;
     default: return;
   }
-  const auto [sector, block] = *place;
+  const std::uint8_t sector = place->first;
+  const std::uint8_t block = place->second;
   // A trailer written with inconsistent access bytes makes the sector unusable.
   if (block == trailer_block(sector) && !confirm_trailer(type, content, sector)) return;
   commands_.run("R32", [&, sector, block] { return mi_wt_blk(sector, block, content.data()); });
@@ -254,7 +256,8 @@ void MifarePageModel::write_sector() {
 void MifarePageModel::change_balance(bool increase) {
   const auto place = checked_block();
   if (!place) return;
-  const auto [sector, block] = *place;
+  const std::uint8_t sector = place->first;
+  const std::uint8_t block = place->second;
   const std::int32_t value = parse_decimal(work_text(view_.text(InputBox)));
   if (increase) {
     commands_.run("R41", [=] { return mi_bal_inc(sector, block, value); });
